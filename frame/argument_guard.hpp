@@ -1,0 +1,46 @@
+// Rejection of input that would reach memory an exported routine does not
+// own. A guard enters the error frame under the routine's own name, runs
+// every check (each failing one raises a TERMINAL error whose message names
+// the argument and the value), and leaves the frame; with the default
+// settings the first failing check prints its message and the process stops
+// when the frame is left. Routines check before they write anything.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string_view>
+
+#include "support/error_module.hpp"
+
+namespace orvek::frame {
+
+// One rejection of a routine's message table: its code and its text, with
+// integer placeholders %(I1).. filled from the values given to the check.
+struct Rejection {
+  std::int32_t code;
+  std::string_view text;
+};
+
+class ArgumentGuard {
+public:
+  ArgumentGuard(ErrorModule &err, std::string_view routine);
+  ArgumentGuard(const ArgumentGuard &) = delete;
+  ArgumentGuard &operator=(const ArgumentGuard &) = delete;
+  ~ArgumentGuard();
+
+  // Raises the rejection when bad is true; values fill %(I1), %(I2), ...
+  // Returns !bad so that loops can stop at the first offence.
+  bool reject_if(bool bad, const Rejection &rejection, std::initializer_list<std::int32_t> values = {});
+
+  // Leaves the error frame (where a stop takes effect) and tells whether
+  // every check passed; call once, after the last check.
+  bool passed();
+
+private:
+  ErrorModule &err_;
+  std::string_view routine_;
+  bool failed_ = false;
+  bool left_ = false;
+};
+
+} // namespace orvek::frame

@@ -1,0 +1,29 @@
+// Capacities and fixed leading dimensions of the exported routines.
+// Every static work array of an exported routine is sized by one of these;
+// host arrays are addressed with them as leading dimensions.
+#pragma once
+
+#include <cstdint>
+
+namespace orvek {
+
+inline constexpr std::int32_t kMaxBranches = 5000;       // per-branch arrays
+inline constexpr std::int32_t kMaxNodes = 1000;          // per-node arrays
+inline constexpr std::int32_t kMaxNonzeros = 10000;      // triplet / row-indexed values
+inline constexpr std::int32_t kMaxFactorEntries = 30000; // 3 x kMaxNonzeros
+inline constexpr std::int32_t kDenseOrder = 100;         // dense complex matrices
+inline constexpr std::int32_t kMaxRowIndexedEntries = 9999; // row-indexed form uses one spare position
+inline constexpr std::int32_t kMaxIncidenceBranches = 2499;  // MAUX work table: 2*NB + sentinel <= 5000
+inline constexpr std::int32_t kMaxComponents = 1000;     // rows of CNT
+inline constexpr std::int32_t kMaxComponentRecords = 50; // component records kept by ZapisiPodredeno
+inline constexpr std::int32_t kMaxChordsPerRecord = 150;
+inline constexpr std::int32_t kFaultCurrentRows = 3;     // IFS(3,2)
+
+// Leading dimensions, named by the kind of array.
+inline constexpr std::int32_t kLdBranch = kMaxBranches;
+inline constexpr std::int32_t kLdNode = kMaxNodes;
+inline constexpr std::int32_t kLdNonzero = kMaxNonzeros;
+inline constexpr std::int32_t kLdFactor = kMaxFactorEntries;
+inline constexpr std::int32_t kLdDense = kDenseOrder;
+
+} // namespace orvek
