@@ -56,11 +56,15 @@ public:
   bool stop_flag(std::int32_t type) const;
   void set_sink(Sink sink, void *context);
   void set_stop_handler(StopHandler handler, void *context);
+  // Writes text through the sink as it stands (used by UMACH and IMACH).
+  void write(std::string_view text);
 
   // Inspection for adapters and tests.
   std::int32_t depth() const;
   std::int32_t type_at(std::int32_t level) const;
   std::int32_t code_at(std::int32_t level) const;
+  // Routine name at a level, trailing blanks removed ("" outside 1..50).
+  std::string routine_at(std::int32_t level) const;
   const std::string &pending_message() const;
   // The last message text recorded by E1MES (kept after printing), with the
   // routine name, type and code it was raised with.
@@ -86,5 +90,9 @@ public:
 
 // The process-wide error state of the exported routines.
 ErrorModule &errors();
+
+// The text that stands for a real placeholder %(Rn): the shortest decimal
+// that reads back as the same float, in scientific form ("1.0E+16").
+std::string FormatRealPlaceholder(float value);
 
 } // namespace orvek
