@@ -1,0 +1,608 @@
+// Case-file reader and network builder (see matpower.hpp for the contract).
+// The text is read line by line: `%` starts a comment (outside quotes), a
+// matrix `mpc.NAME = [ ... ];` has rows separated by `;` or line ends and
+// values by blanks or commas, `...` continues a row on the next line; cell
+// arrays `{ ... }` and tables other than bus, gen and branch are skipped.
+#include "tools/casefile/matpower.hpp"
+
+#include "orvek/orvek.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace orvek::casefile {
+
+namespace {
+
+// Largest admittance-matrix entry count the row-indexed form can hold.
+constexpr std::int32_t kMaxMatrixEntries = ORVEK_LD_NONZERO - 1;
+
+[[noreturn]] void Fail(const std::string &source, int line, const std::string &what) {
+  std::ostringstream s;
+  s << source;
+  if (line > 0) s << ':' << line;
+  s << ": " << what;
+  throw CaseError(s.str());
+}
+
+std::string Trim(std::string_view s) {
+  std::size_t a = 0, b = s.size();
+  while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+  while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+  return std::string(s.substr(a, b - a));
+}
+
+// Removes a `%` comment, leaving text inside single or double quotes alone.
+std::string StripComment(std::string_view s) {
+  char quote = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      // A quote directly after an identifier or `]` is a transpose, not a string.
+      if (c == '\'' && i > 0 && (std::isalnum(static_cast<unsigned char>(s[i - 1])) || s[i - 1] == ']' ||
+                                 s[i - 1] == ')' || s[i - 1] == '_'))
+        continue;
+      quote = c;
+    } else if (c == '%') {
+      return std::string(s.substr(0, i));
+    }
+  }
+  return std::string(s);
+}
+
+struct Row {
+  std::vector<double> values;
+  int line = 0;
+};
+
+struct Table {
+  std::vector<Row> rows;
+  int line = 0; // line of `mpc.NAME = [`
+  bool present = false;
+};
+
+bool ParseNumber(const std::string &token, double &value) {
+  if (token.empty()) return false;
+  const char *begin = token.c_str();
+  char *end = nullptr;
+  errno = 0;
+  value = std::strtod(begin, &end);
+  if (end != begin + token.size()) return false;
+  // strtod also takes hexadecimal and "infinity"/"nan" spellings; the case
+  // format writes Inf, -Inf and NaN, all of which strtod accepts.
+  return true;
+}
+
+class Parser {
+public:
+  Parser(std::string_view text, const std::string &source) : text_(text), source_(source) {}
+
+  Case Run() {
+    Case c;
+    c.source = source_;
+    Table bus, gen, branch;
+    bool have_base = false;
+    std::string version;
+    int version_line = 0;
+
+    std::size_t pos = 0;
+    int line_no = 0;
+    // Matrix state.
+    Table *table = nullptr; // non-null while inside a matrix
+    Table skipped;
+    bool in_matrix = false, in_cell = false;
+    int cell_line = 0;
+    std::string matrix_name;
+    Row current;
+    bool continued = false;
+
+    while (pos <= text_.size()) {
+      std::size_t eol = text_.find('\n', pos);
+      if (eol == std::string_view::npos) eol = text_.size();
+      std::string_view raw = text_.substr(pos, eol - pos);
+      if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+      ++line_no;
+      const bool last = eol >= text_.size();
+      pos = eol + 1;
+      std::string line = StripComment(raw);
+
+      if (in_cell) {
+        if (line.find('}') != std::string::npos) in_cell = false;
+        if (last) break;
+        continue;
+      }
+
+      if (!in_matrix) {
+        const std::string t = Trim(line);
+        if (t.empty()) {
+          if (last) break;
+          continue;
+        }
+        if (t.rfind("function", 0) == 0) {
+          const auto eq = t.find('=');
+          if (eq != std::string::npos) c.name = Trim(std::string_view(t).substr(eq + 1));
+          if (last) break;
+          continue;
+        }
+        const auto eq = t.find('=');
+        if (t.rfind("mpc.", 0) != 0 || eq == std::string::npos) {
+          if (t == "end" || t == "return" || t == "return;" || t == "end;") {
+            if (last) break;
+            continue;
+          }
+          Fail(source_, line_no, "unexpected text \"" + t + "\"; expected an assignment mpc.NAME = ...");
+        }
+        const std::string name = Trim(std::string_view(t).substr(4, eq - 4));
+        std::string rhs = Trim(std::string_view(t).substr(eq + 1));
+        if (!rhs.empty() && rhs[0] == '[') {
+          in_matrix = true;
+          matrix_name = name;
+          if (name == "bus") table = &bus;
+          else if (name == "gen") table = &gen;
+          else if (name == "branch") table = &branch;
+          else table = &skipped;
+          if (table != &skipped && table->present)
+            Fail(source_, line_no, "the table mpc." + name + " is given twice (first on line " +
+                                       std::to_string(table->line) + ")");
+          *table = Table{};
+          table->present = true;
+          table->line = line_no;
+          current = Row{};
+          continued = false;
+          line = rhs.substr(1);
+          // fall through to the matrix scan of the rest of this line
+        } else if (!rhs.empty() && rhs[0] == '{') {
+          if (rhs.find('}') == std::string::npos) {
+            in_cell = true;
+            cell_line = line_no;
+          }
+          if (last) break;
+          continue;
+        } else {
+          if (!rhs.empty() && rhs.back() == ';') rhs.pop_back();
+          rhs = Trim(rhs);
+          if (name == "baseMVA") {
+            double v = 0;
+            if (!ParseNumber(rhs, v) || !std::isfinite(v) || v <= 0)
+              Fail(source_, line_no, "baseMVA must be a positive number, found \"" + rhs + "\"");
+            c.base_mva = v;
+            have_base = true;
+          } else if (name == "version") {
+            version = rhs;
+            version_line = line_no;
+          }
+          if (last) break;
+          continue;
+        }
+      }
+
+      // Inside a matrix: scan the values of this line.
+      ScanMatrixLine(line, line_no, *table, current, continued, in_matrix, matrix_name);
+      if (!in_matrix) table = nullptr;
+      if (last) break;
+    }
+
+    if (in_matrix)
+      Fail(source_, table->line, "the table mpc." + matrix_name + " is not closed with \"];\"");
+    if (in_cell) Fail(source_, cell_line, "a cell array is not closed with \"};\"");
+
+    if (!version.empty()) {
+      std::string v = version;
+      v.erase(std::remove(v.begin(), v.end(), '\''), v.end());
+      v.erase(std::remove(v.begin(), v.end(), '"'), v.end());
+      if (Trim(v) != "2")
+        Fail(source_, version_line, "case format version " + version + " is not supported; only version 2 is");
+    }
+    if (!have_base) Fail(source_, 0, "mpc.baseMVA is missing");
+    if (!bus.present) Fail(source_, 0, "the table mpc.bus is missing");
+    if (!gen.present) Fail(source_, 0, "the table mpc.gen is missing");
+    if (!branch.present) Fail(source_, 0, "the table mpc.branch is missing");
+
+    CheckWidth(bus, "bus", bus_col::kRequired);
+    CheckWidth(gen, "gen", gen_col::kRequired);
+    CheckWidth(branch, "branch", branch_col::kRequired);
+    if (bus.rows.empty()) Fail(source_, bus.line, "the table mpc.bus has no rows");
+
+    for (const Row &r : bus.rows) {
+      CaseBus b;
+      b.line = r.line;
+      b.number = Integer(r, bus_col::kBusI, "bus_i");
+      if (b.number <= 0) Fail(source_, r.line, "bus number " + std::to_string(b.number) + " must be positive");
+      const std::int32_t type = Integer(r, bus_col::kType, "type");
+      if (type < 1 || type > 4)
+        Fail(source_, r.line, "bus " + std::to_string(b.number) + " has type " + std::to_string(type) +
+                                  "; types are 1 (PQ), 2 (PV), 3 (reference) and 4 (isolated)");
+      b.type = static_cast<BusType>(type);
+      b.pd = Finite(r, bus_col::kPd, "Pd");
+      b.qd = Finite(r, bus_col::kQd, "Qd");
+      b.gs = Finite(r, bus_col::kGs, "Gs");
+      b.bs = Finite(r, bus_col::kBs, "Bs");
+      b.vm = Finite(r, bus_col::kVm, "Vm");
+      b.va = Finite(r, bus_col::kVa, "Va");
+      b.base_kv = Finite(r, bus_col::kBaseKv, "baseKV");
+      if (b.base_kv < 0) Fail(source_, r.line, "baseKV must not be negative");
+      c.buses.push_back(b);
+    }
+    for (const Row &r : gen.rows) {
+      CaseGenerator g;
+      g.line = r.line;
+      g.bus = Integer(r, gen_col::kBus, "bus");
+      g.pg = Finite(r, gen_col::kPg, "Pg");
+      g.qg = Finite(r, gen_col::kQg, "Qg");
+      g.qmax = r.values[gen_col::kQmax]; // limits may be +-Inf
+      g.qmin = r.values[gen_col::kQmin];
+      g.vg = Finite(r, gen_col::kVg, "Vg");
+      g.mbase = Finite(r, gen_col::kMbase, "mBase");
+      g.status = Integer(r, gen_col::kStatus, "status");
+      c.generators.push_back(g);
+    }
+    for (const Row &r : branch.rows) {
+      CaseBranch b;
+      b.line = r.line;
+      b.from = Integer(r, branch_col::kFbus, "fbus");
+      b.to = Integer(r, branch_col::kTbus, "tbus");
+      b.r = Finite(r, branch_col::kR, "r");
+      b.x = Finite(r, branch_col::kX, "x");
+      b.b = Finite(r, branch_col::kB, "b");
+      b.ratio = Finite(r, branch_col::kRatio, "ratio");
+      b.angle = Finite(r, branch_col::kAngle, "angle");
+      b.status = Integer(r, branch_col::kStatus, "status");
+      c.branches.push_back(b);
+    }
+    return c;
+  }
+
+private:
+  void ScanMatrixLine(const std::string &line, int line_no, Table &table, Row &current, bool &continued,
+                      bool &in_matrix, const std::string &name) {
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    if (!continued && current.values.empty()) current.line = line_no;
+    continued = false;
+    auto end_row = [&]() {
+      if (!current.values.empty()) table.rows.push_back(current);
+      current = Row{};
+      current.line = line_no;
+    };
+    while (i < n) {
+      const char ch = line[i];
+      if (std::isspace(static_cast<unsigned char>(ch)) || ch == ',') {
+        ++i;
+        continue;
+      }
+      if (ch == ';') {
+        end_row();
+        ++i;
+        continue;
+      }
+      if (ch == ']') {
+        end_row();
+        in_matrix = false;
+        const std::string rest = Trim(std::string_view(line).substr(i + 1));
+        if (!rest.empty() && rest != ";")
+          Fail(source_, line_no, "unexpected text \"" + rest + "\" after the end of mpc." + name);
+        return;
+      }
+      if (line.compare(i, 3, "...") == 0) {
+        continued = true;
+        return;
+      }
+      std::size_t j = i;
+      while (j < n && !std::isspace(static_cast<unsigned char>(line[j])) && line[j] != ',' && line[j] != ';' &&
+             line[j] != ']')
+        ++j;
+      const std::string token = line.substr(i, j - i);
+      double v = 0;
+      if (!ParseNumber(token, v))
+        Fail(source_, line_no, "\"" + token + "\" in mpc." + name + " is not a number");
+      if (current.values.empty()) current.line = line_no;
+      current.values.push_back(v);
+      i = j;
+    }
+    // A line end closes the row unless the row continues.
+    if (!continued) end_row();
+  }
+
+  void CheckWidth(const Table &t, const std::string &name, int required) {
+    if (t.rows.empty()) return;
+    const std::size_t width = t.rows.front().values.size();
+    for (const Row &r : t.rows) {
+      if (r.values.size() != width)
+        Fail(source_, r.line, "row of mpc." + name + " has " + std::to_string(r.values.size()) +
+                                  " values; the table's first row has " + std::to_string(width));
+      if (r.values.size() < static_cast<std::size_t>(required))
+        Fail(source_, r.line, "row of mpc." + name + " has " + std::to_string(r.values.size()) +
+                                  " values; at least " + std::to_string(required) + " are required");
+    }
+  }
+
+  std::int32_t Integer(const Row &r, int col, const char *what) {
+    const double v = r.values[col];
+    if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) > 2147483647.0)
+      Fail(source_, r.line, std::string(what) + " must be an integer, found " + Format(v));
+    return static_cast<std::int32_t>(v);
+  }
+
+  double Finite(const Row &r, int col, const char *what) {
+    const double v = r.values[col];
+    if (!std::isfinite(v)) Fail(source_, r.line, std::string(what) + " must be finite, found " + Format(v));
+    return v;
+  }
+
+  static std::string Format(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+  }
+
+  std::string_view text_;
+  const std::string &source_;
+};
+
+} // namespace
+
+Case ParseCase(std::string_view text, const std::string &source) { return Parser(text, source).Run(); }
+
+Case ReadCase(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail(path, 0, "cannot open the case file");
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  if (in.bad()) Fail(path, 0, "cannot read the case file");
+  return ParseCase(buf.str(), path);
+}
+
+std::int32_t Network::NodeOfBus(std::int32_t bus) const {
+  const auto it = node_of_bus.find(bus);
+  if (it == node_of_bus.end()) Fail(source, 0, "bus " + std::to_string(bus) + " is not in the network");
+  return it->second;
+}
+
+Network BuildNetwork(const Case &c, NodeOrder order) {
+  Network net;
+  net.source = c.source;
+  net.base_mva = c.base_mva;
+  const double base = c.base_mva;
+
+  // Bus numbers must be unique; isolated buses (type 4) are left out.
+  std::map<std::int32_t, std::size_t> row_of_bus;
+  for (std::size_t i = 0; i < c.buses.size(); ++i) {
+    const auto [it, fresh] = row_of_bus.emplace(c.buses[i].number, i);
+    if (!fresh)
+      Fail(c.source, c.buses[i].line, "bus " + std::to_string(c.buses[i].number) +
+                                          " is defined twice (first on line " +
+                                          std::to_string(c.buses[it->second].line) + ")");
+  }
+
+  // Bus types after the generators: a PV bus without an in-service
+  // generator becomes PQ; the first reference bus is kept, later ones are PV.
+  std::vector<BusType> type(c.buses.size());
+  std::vector<int> first_gen(c.buses.size(), -1);
+  for (std::size_t g = 0; g < c.generators.size(); ++g) {
+    const CaseGenerator &gen = c.generators[g];
+    const auto it = row_of_bus.find(gen.bus);
+    if (it == row_of_bus.end())
+      Fail(c.source, gen.line, "generator at bus " + std::to_string(gen.bus) + ", which is not in mpc.bus");
+    if (gen.status > 0 && first_gen[it->second] < 0) first_gen[it->second] = static_cast<int>(g);
+  }
+  std::size_t ref_row = c.buses.size();
+  for (std::size_t i = 0; i < c.buses.size(); ++i) {
+    type[i] = c.buses[i].type;
+    if (type[i] == BusType::kIsolated) {
+      net.warnings.push_back("bus " + std::to_string(c.buses[i].number) + " is isolated (type 4) and left out");
+      continue;
+    }
+    if (type[i] == BusType::kReference) {
+      if (ref_row == c.buses.size()) {
+        ref_row = i;
+      } else {
+        type[i] = BusType::kPV;
+        net.warnings.push_back("bus " + std::to_string(c.buses[i].number) +
+                               " is a second reference bus and is treated as a PV bus");
+      }
+    }
+    if ((type[i] == BusType::kPV || type[i] == BusType::kReference) && first_gen[i] < 0) {
+      if (type[i] == BusType::kReference)
+        Fail(c.source, c.buses[i].line,
+             "reference bus " + std::to_string(c.buses[i].number) + " has no generator in service");
+      type[i] = BusType::kPQ;
+      net.warnings.push_back("bus " + std::to_string(c.buses[i].number) +
+                             " has no generator in service and is treated as a PQ bus");
+    }
+  }
+  if (ref_row == c.buses.size()) Fail(c.source, 0, "the case has no reference bus (type 3)");
+
+  // Node numbering.
+  std::vector<std::size_t> rows;
+  auto take = [&](BusType t) {
+    for (std::size_t i = 0; i < c.buses.size(); ++i)
+      if (type[i] == t) rows.push_back(i);
+  };
+  if (order == NodeOrder::kPowerFlow) {
+    take(BusType::kPQ);
+    take(BusType::kPV);
+    take(BusType::kReference);
+  } else {
+    for (std::size_t i = 0; i < c.buses.size(); ++i)
+      if (type[i] != BusType::kIsolated) rows.push_back(i);
+  }
+  net.n = static_cast<std::int32_t>(rows.size());
+  auto resize = [&](auto &v) { v.assign(rows.size(), {}); };
+  resize(net.bus_of_node);
+  resize(net.type);
+  resize(net.pd);
+  resize(net.qd);
+  resize(net.pg);
+  resize(net.qg);
+  resize(net.gs);
+  resize(net.bs);
+  resize(net.vm_set);
+  resize(net.vm_file);
+  resize(net.va_file);
+  resize(net.base_kv);
+  std::vector<std::int32_t> node_of_row(c.buses.size(), 0);
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const CaseBus &b = c.buses[rows[k]];
+    const auto node = static_cast<std::int32_t>(k + 1);
+    node_of_row[rows[k]] = node;
+    net.node_of_bus[b.number] = node;
+    net.bus_of_node[k] = b.number;
+    net.type[k] = type[rows[k]];
+    net.pd[k] = b.pd / base;
+    net.qd[k] = b.qd / base;
+    net.gs[k] = b.gs / base;
+    net.bs[k] = b.bs / base;
+    net.vm_file[k] = b.vm;
+    net.va_file[k] = b.va;
+    net.base_kv[k] = b.base_kv;
+    net.vm_set[k] = b.vm;
+    if (net.type[k] == BusType::kPQ) ++net.npq;
+    else if (net.type[k] == BusType::kPV) ++net.npv;
+    else net.reference = node;
+    if (net.type[k] != BusType::kPQ) net.vm_set[k] = c.generators[first_gen[rows[k]]].vg;
+  }
+
+  for (const CaseGenerator &g : c.generators) {
+    if (g.status <= 0) continue;
+    const std::size_t row = row_of_bus.at(g.bus);
+    if (type[row] == BusType::kIsolated) {
+      net.warnings.push_back("generator at isolated bus " + std::to_string(g.bus) + " is left out");
+      continue;
+    }
+    NetworkGenerator ng;
+    ng.node = node_of_row[row];
+    ng.pg = g.pg / base;
+    ng.qg = g.qg / base;
+    ng.qmax = g.qmax / base;
+    ng.qmin = g.qmin / base;
+    ng.vg = g.vg;
+    ng.mbase = g.mbase > 0 ? g.mbase : base;
+    ng.line = g.line;
+    net.pg[ng.node - 1] += ng.pg;
+    net.qg[ng.node - 1] += ng.qg;
+    net.generators.push_back(ng);
+  }
+
+  for (std::size_t k = 0; k < c.branches.size(); ++k) {
+    const CaseBranch &cb = c.branches[k];
+    const auto fi = row_of_bus.find(cb.from), ti = row_of_bus.find(cb.to);
+    if (fi == row_of_bus.end())
+      Fail(c.source, cb.line, "branch from bus " + std::to_string(cb.from) + ", which is not in mpc.bus");
+    if (ti == row_of_bus.end())
+      Fail(c.source, cb.line, "branch to bus " + std::to_string(cb.to) + ", which is not in mpc.bus");
+    if (cb.status <= 0) continue;
+    if (type[fi->second] == BusType::kIsolated || type[ti->second] == BusType::kIsolated) {
+      net.warnings.push_back("branch " + std::to_string(cb.from) + "-" + std::to_string(cb.to) + " (line " +
+                             std::to_string(cb.line) + ") touches an isolated bus and is left out");
+      continue;
+    }
+    if (cb.from == cb.to)
+      Fail(c.source, cb.line, "branch joins bus " + std::to_string(cb.from) + " to itself");
+    if (cb.r == 0 && cb.x == 0) Fail(c.source, cb.line, "branch has zero impedance (r = x = 0)");
+    if (cb.ratio < 0) Fail(c.source, cb.line, "branch ratio must not be negative");
+    NetworkBranch b;
+    b.from = node_of_row[fi->second];
+    b.to = node_of_row[ti->second];
+    b.r = cb.r;
+    b.x = cb.x;
+    b.b = cb.b;
+    b.ratio = cb.ratio == 0 ? 1.0 : cb.ratio;
+    b.shift_deg = cb.angle;
+    b.line = cb.line;
+    b.case_index = static_cast<int>(k);
+    const std::complex<double> zs(cb.r, cb.x);
+    const std::complex<double> y = 1.0 / zs;
+    const std::complex<double> half(0.0, cb.b / 2.0);
+    const double t = b.ratio;
+    if (t == 1.0) {
+      // A line (or a transformer at nominal ratio): the plain symmetric pi.
+      b.z = zs;
+      b.ya = half;
+      b.yb = half;
+    } else {
+      b.z = t * zs;
+      b.ya = (y + half) / (t * t) - y / t;
+      b.yb = y + half - y / t;
+    }
+    if (cb.angle != 0)
+      net.warnings.push_back("branch " + std::to_string(cb.from) + "-" + std::to_string(cb.to) + " (line " +
+                             std::to_string(cb.line) + ") has a phase shift of " + std::to_string(cb.angle) +
+                             " degrees, which is dropped");
+    net.branches.push_back(b);
+  }
+  if (net.branches.empty()) Fail(c.source, 0, "the case has no branch in service");
+  return net;
+}
+
+std::int32_t CountMatrixEntries(const Network &net) {
+  std::set<std::pair<std::int32_t, std::int32_t>> pairs;
+  for (const NetworkBranch &b : net.branches) pairs.emplace(std::min(b.from, b.to), std::max(b.from, b.to));
+  return net.n + 2 * static_cast<std::int32_t>(pairs.size());
+}
+
+namespace {
+
+HostArrays Lay(const Network &net, std::int32_t ld) {
+  HostArrays h;
+  h.ld = ld;
+  h.n = net.n;
+  h.nb = net.nb();
+  const auto uld = static_cast<std::size_t>(ld);
+  h.z.assign(2 * uld, 0.0f);
+  h.ya.assign(2 * uld, 0.0f);
+  h.yb.assign(2 * uld, 0.0f);
+  h.z_bx.assign(2 * uld, 0.0f);
+  h.t.assign(uld, 1.0f);
+  h.nodes.assign(2 * uld, 0);
+  for (std::size_t k = 0; k < net.branches.size(); ++k) {
+    const NetworkBranch &b = net.branches[k];
+    h.z[k] = static_cast<float>(b.z.real());
+    h.z[k + uld] = static_cast<float>(b.z.imag());
+    h.ya[k] = static_cast<float>(b.ya.real());
+    h.ya[k + uld] = static_cast<float>(b.ya.imag());
+    h.yb[k] = static_cast<float>(b.yb.real());
+    h.yb[k + uld] = static_cast<float>(b.yb.imag());
+    h.z_bx[k] = static_cast<float>(b.r);
+    h.z_bx[k + uld] = static_cast<float>(b.x);
+    h.t[k] = static_cast<float>(b.ratio);
+    h.nodes[k] = b.from;
+    h.nodes[k + uld] = b.to;
+  }
+  h.gsh.assign(static_cast<std::size_t>(net.n), 0.0f);
+  for (std::int32_t i = 0; i < net.n; ++i) {
+    h.gsh[i] = static_cast<float>(net.gs[i]);
+    if (net.bs[i] != 0) {
+      h.bsh.push_back(static_cast<float>(net.bs[i]));
+      h.ksh.push_back(i + 1);
+    }
+  }
+  h.nsh = static_cast<std::int32_t>(h.bsh.size());
+  return h;
+}
+
+} // namespace
+
+HostArrays MakeHostArrays(const Network &net) {
+  if (net.n > ORVEK_LD_NODE)
+    Fail(net.source, 0, "the network has " + std::to_string(net.n) + " nodes; the library takes at most " +
+                            std::to_string(ORVEK_LD_NODE));
+  if (net.nb() > ORVEK_LD_BRANCH)
+    Fail(net.source, 0, "the network has " + std::to_string(net.nb()) +
+                            " branches in service; the library takes at most " + std::to_string(ORVEK_LD_BRANCH));
+  const std::int32_t entries = CountMatrixEntries(net);
+  if (entries > kMaxMatrixEntries)
+    Fail(net.source, 0, "the admittance matrix has " + std::to_string(entries) +
+                            " entries; the library takes at most " + std::to_string(kMaxMatrixEntries));
+  return Lay(net, ORVEK_LD_BRANCH);
+}
+
+HostArrays MakeUnboundedArrays(const Network &net) { return Lay(net, std::max<std::int32_t>(net.nb(), 1)); }
+
+} // namespace orvek::casefile
