@@ -16,12 +16,12 @@ namespace {
 
 constexpr std::int32_t kLengthCode = 1;
 constexpr std::string_view kSvigpName = "SVIGP ";
-constexpr std::string_view kSvigpLength =
-    "The length of vectors IA, IB, and IPERM must be greater than or equal to one.  On input the length, N, is "
-    "given as %(I1).";
+constexpr std::string_view kSvigpLength = "The length of vectors IA, IB, and IPERM must be greater than or "
+                                          "equal to one.  On input the length, N, is "
+                                          "given as %(I1).";
 constexpr std::string_view kSvignName = "SVIGN";
-constexpr std::string_view kSvignLength =
-    "The length of vector IA must be greater than or equal to one.  On input the length, N, is given as %(I1).";
+constexpr std::string_view kSvignLength = "The length of vector IA must be greater than or equal to one.  On "
+                                          "input the length, N, is given as %(I1).";
 
 // Pivot fraction: starts at 96/256, moves by +10/256 or -56/256 around the
 // single-precision threshold 0.5898437 (just below 151/256).

@@ -15,6 +15,12 @@
 // is not printed; the text after it starts the next line as it stands. A
 // word longer than its field is split after the field's last character and
 // continues on the next line.
+//
+// Stops happen only where the stop flag of the type allows it, the module's
+// own misuse errors included (they are TERMINAL), so a caller that switches
+// stopping off always gets control back: a refused push is then remembered
+// and its pop absorbed, a failed pop leaves the stack as it was, and N1RCD
+// with a bad argument returns the code it has just set.
 #include "support/error_module.hpp"
 
 #include <algorithm>
@@ -31,10 +37,10 @@ namespace orvek {
 namespace {
 
 constexpr int kNameLength = 32;
-constexpr int kMaxText = 255;      // a text placeholder is cut to this length
-constexpr int kTypes = 7;          // types with their own name and flags
-constexpr int kFirstField = 59;    // text on the first printed line
-constexpr int kNextField = 64;     // text on a continuation line
+constexpr int kMaxText = 255;   // a text placeholder is cut to this length
+constexpr int kTypes = 7;       // types with their own name and flags
+constexpr int kFirstField = 59; // text on the first printed line
+constexpr int kNextField = 64;  // text on a continuation line
 constexpr std::string_view kFirstPrefix = " *** ";
 constexpr std::string_view kNextPrefix = " ***          ";
 constexpr std::string_view kTracePrefix = "     ";
@@ -86,9 +92,13 @@ void DefaultStop(void *) {
   std::exit(1);
 }
 
-bool KnownType(std::int32_t type) { return type >= 1 && type <= kTypes; }
+bool KnownType(std::int32_t type) {
+  return type >= 1 && type <= kTypes;
+}
 
-std::string_view TypeName(std::int32_t type) { return kTypeNames[KnownType(type) ? type : 0]; }
+std::string_view TypeName(std::int32_t type) {
+  return kTypeNames[KnownType(type) ? type : 0];
+}
 
 std::string RightAligned(std::int32_t value, std::size_t width) {
   std::string s = std::to_string(value);
@@ -102,7 +112,8 @@ std::vector<std::string> BreakLines(std::string_view text) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t mark = text.find("%/", start);
-    std::string_view rest = text.substr(start, mark == std::string_view::npos ? std::string_view::npos : mark - start);
+    std::string_view rest =
+        text.substr(start, mark == std::string_view::npos ? std::string_view::npos : mark - start);
     do {
       const std::size_t width = lines.empty() ? kFirstField : kNextField;
       std::string_view piece;
@@ -190,8 +201,8 @@ struct ErrorModule::State {
     std::string out;
     out.reserve(msg.size());
     for (std::size_t p = 0; p < msg.size(); ++p) {
-      if (msg[p] == '%' && p + 4 < msg.size() && msg[p + 1] == '(' && msg[p + 4] == ')' && msg[p + 3] >= '1' &&
-          msg[p + 3] <= '9') {
+      if (msg[p] == '%' && p + 4 < msg.size() && msg[p + 1] == '(' && msg[p + 4] == ')' &&
+          msg[p + 3] >= '1' && msg[p + 3] <= '9') {
         const auto i = static_cast<std::size_t>(msg[p + 3] - '0');
         const char kind = msg[p + 2];
         if (kind == 'I' || kind == 'R' || kind == 'L') {
@@ -224,15 +235,17 @@ struct ErrorModule::State {
     std::string out = "\n";
     const std::vector<std::string> lines = BreakLines(text);
     for (std::size_t n = 0; n < lines.size(); ++n) {
-      std::string line = n == 0 ? std::string(kFirstPrefix) + std::string(TypeName(lv.type)) + " ERROR" + lines[n]
-                                : std::string(kNextPrefix) + lines[n];
+      std::string line =
+          n == 0 ? std::string(kFirstPrefix) + std::string(TypeName(lv.type)) + " ERROR" + lines[n]
+                 : std::string(kNextPrefix) + lines[n];
       out += TrimRight(line);
       out += '\n';
     }
     if (lv.type == kFatal || lv.type == kTerminal || lv.type == 7) {
       out += std::string(kTracePrefix) + "Here is a traceback of subprogram calls in reverse order:\n";
       out += std::string(kTracePrefix) + "Routine name               " + " " + "    Error type  Error code\n";
-      out += std::string(kTracePrefix) + "------------" + "  " + std::string(14, ' ') + "    ----------  ----------\n";
+      out += std::string(kTracePrefix) + "------------" + "  " + std::string(14, ' ') +
+             "    ----------  ----------\n";
       for (std::int32_t k = depth; k >= 1; --k) {
         const Level &tl = levels[static_cast<std::size_t>(k)];
         out += kTracePrefix;
@@ -255,7 +268,9 @@ ErrorModule::ErrorModule() : state_(new State) {
   for (std::size_t k = 2; k <= kMaxDepth; ++k) state_->levels[k].set_name("");
 }
 
-ErrorModule::~ErrorModule() { delete state_; }
+ErrorModule::~ErrorModule() {
+  delete state_;
+}
 
 void ErrorModule::E1PSH(std::string_view name) {
   State &s = *state_;
@@ -349,7 +364,8 @@ void ErrorModule::SetRealPlaceholder(std::int32_t i, float value) {
 
 void ErrorModule::SetTextPlaceholder(std::int32_t i, std::string_view text) {
   if (i >= 1 && i <= kPlaceholders)
-    state_->text_values[static_cast<std::size_t>(i)] = std::string(text.substr(0, std::min<std::size_t>(text.size(), kMaxText)));
+    state_->text_values[static_cast<std::size_t>(i)] =
+        std::string(text.substr(0, std::min<std::size_t>(text.size(), kMaxText)));
 }
 
 std::int32_t ErrorModule::N1RCD(std::int32_t i) {
@@ -401,9 +417,13 @@ void ErrorModule::set_stop_handler(StopHandler handler, void *context) {
   state_->stop_context = handler != nullptr ? context : nullptr;
 }
 
-void ErrorModule::write(std::string_view text) { state_->sink(state_->sink_context, text); }
+void ErrorModule::write(std::string_view text) {
+  state_->sink(state_->sink_context, text);
+}
 
-std::int32_t ErrorModule::depth() const { return state_->depth; }
+std::int32_t ErrorModule::depth() const {
+  return state_->depth;
+}
 
 std::int32_t ErrorModule::type_at(std::int32_t level) const {
   return level >= 1 && level <= kMaxDepth ? state_->levels[static_cast<std::size_t>(level)].type : -1;
@@ -414,17 +434,30 @@ std::int32_t ErrorModule::code_at(std::int32_t level) const {
 }
 
 std::string ErrorModule::routine_at(std::int32_t level) const {
-  return level >= 1 && level <= kMaxDepth ? std::string(state_->levels[static_cast<std::size_t>(level)].trimmed())
-                                          : std::string();
+  return level >= 1 && level <= kMaxDepth
+             ? std::string(state_->levels[static_cast<std::size_t>(level)].trimmed())
+             : std::string();
 }
 
-const std::string &ErrorModule::pending_message() const { return state_->pending; }
-const std::string &ErrorModule::last_message() const { return state_->last_message; }
-const std::string &ErrorModule::last_routine() const { return state_->last_routine; }
-std::int32_t ErrorModule::last_type() const { return state_->last_type; }
-std::int32_t ErrorModule::last_code() const { return state_->last_code; }
+const std::string &ErrorModule::pending_message() const {
+  return state_->pending;
+}
+const std::string &ErrorModule::last_message() const {
+  return state_->last_message;
+}
+const std::string &ErrorModule::last_routine() const {
+  return state_->last_routine;
+}
+std::int32_t ErrorModule::last_type() const {
+  return state_->last_type;
+}
+std::int32_t ErrorModule::last_code() const {
+  return state_->last_code;
+}
 
-void ErrorModule::stop() { state_->stop_handler(state_->stop_context); }
+void ErrorModule::stop() {
+  state_->stop_handler(state_->stop_context);
+}
 
 ErrorModule &errors() {
   // Created on first use and never destroyed: the error state lives as long

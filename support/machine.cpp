@@ -21,8 +21,8 @@ constexpr std::int32_t kNanIndex = 6;
 // output, unit 5 the standard input.
 std::array<std::int32_t, kUnits> g_units = {5, 6, 6};
 
-constexpr std::array<std::int32_t, kIntegerConstants> kIntegers = {
-    32, 4, 2, 31, 2147483647, 2, 24, -125, 128, 53, -1021, 1024};
+constexpr std::array<std::int32_t, kIntegerConstants> kIntegers = {32, 4,    2,   31, 2147483647, 2,
+                                                                   24, -125, 128, 53, -1021,      1024};
 
 constexpr std::array<std::uint32_t, kRealConstants> kRealBits = {
     0x00800000u, // smallest normalized positive
@@ -65,7 +65,9 @@ void UMACH(ErrorModule &err, std::int32_t n, std::int32_t &nunit) {
     nunit = g_units[slot];
 }
 
-void UMACH(std::int32_t n, std::int32_t &nunit) { UMACH(errors(), n, nunit); }
+void UMACH(std::int32_t n, std::int32_t &nunit) {
+  UMACH(errors(), n, nunit);
+}
 
 std::int32_t IMACH(ErrorModule &err, std::int32_t n) {
   if (n < 1 || n > kIntegerConstants) {
@@ -78,7 +80,9 @@ std::int32_t IMACH(ErrorModule &err, std::int32_t n) {
   return kIntegers[static_cast<std::size_t>(n - 1)];
 }
 
-std::int32_t IMACH(std::int32_t n) { return IMACH(errors(), n); }
+std::int32_t IMACH(std::int32_t n) {
+  return IMACH(errors(), n);
+}
 
 float AMACH(ErrorModule &err, std::int32_t n) {
   if (n < 1 || n > kRealConstants) {

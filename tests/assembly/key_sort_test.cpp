@@ -100,11 +100,12 @@ TEST(KeySortRandom, ManyLengthsAndSpreads) {
   std::vector<std::size_t> lengths;
   for (std::size_t n = 1; n <= 130; ++n) lengths.push_back(n);
   for (std::size_t n : {255u, 256u, 257u, 1000u, 4097u, 10000u, 12345u, 30000u}) lengths.push_back(n);
-  const std::int32_t spreads[][2] = {{0, 1},
-                                     {0, 3},
-                                     {-5, 5},
-                                     {0, 1000},
-                                     {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()}};
+  const std::int32_t spreads[][2] = {
+      {0, 1},
+      {0, 3},
+      {-5, 5},
+      {0, 1000},
+      {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()}};
   for (const std::size_t n : lengths) {
     for (const auto &spread : spreads) {
       const Keys ia = RandomKeys(rng, n, spread[0], spread[1]);

@@ -33,7 +33,9 @@ public:
   int stops = 0;    // how often the module asked to stop
 
 private:
-  static void Append(void *self, std::string_view piece) { static_cast<ErrorCapture *>(self)->text.append(piece); }
+  static void Append(void *self, std::string_view piece) {
+    static_cast<ErrorCapture *>(self)->text.append(piece);
+  }
   static void CountStop(void *self) { ++static_cast<ErrorCapture *>(self)->stops; }
   ErrorModule &err_;
 };

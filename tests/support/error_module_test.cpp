@@ -121,6 +121,24 @@ TEST(ErrorModulePrinting, WarningThreeLevelsDownPrintsOnceAtTheUser) {
   EXPECT_EQ(err.code_at(1), 4);
 }
 
+TEST(ErrorModulePrinting, WarningLetsTheProcessGoOn) {
+  const auto child = RunInChild([] {
+    ErrorModule &err = orvek::errors();
+    err.E1PSH("OUTER");
+    err.E1PSH("MIDDLE");
+    err.E1PSH("INNER");
+    err.E1MES(kWarning, 2, "Small pivot.");
+    err.E1POP("INNER");
+    err.E1POP("MIDDLE");
+    std::fputs("inside\n", stdout);
+    err.E1POP("OUTER");
+    std::fputs("returned\n", stdout);
+  });
+  if (!child.supported) GTEST_SKIP() << "no child processes here";
+  EXPECT_EQ(child.output, "inside\n\n *** WARNING  ERROR 2 from OUTER.  Small pivot.\nreturned\n");
+  EXPECT_EQ(child.exit_status, 0);
+}
+
 TEST(ErrorModulePrinting, NoteIsNeitherPrintedNorPassedUp) {
   ErrorModule err;
   ErrorCapture cap(err);
@@ -284,7 +302,8 @@ TEST(ErrorModuleMessage, FillsIntegerRealAndTextPlaceholders) {
   err.SetIntegerPlaceholder(10, 99); // ignored
   err.E1PSH("R");
   err.E1MES(kWarning, 1, "I=%(I1) %(I9) R=%(R2) %(R3) L=%(L1) %(I1) kept: %(X1) %(I0) %(I1 %(L2)|");
-  EXPECT_EQ(err.pending_message(), "I=-17 2147483647 R=1.0E+16 -2.5E-01 L=LFTXG -17 kept: %(X1) %(I0) %(I1 |");
+  EXPECT_EQ(err.pending_message(),
+            "I=-17 2147483647 R=1.0E+16 -2.5E-01 L=LFTXG -17 kept: %(X1) %(I0) %(I1 |");
   err.E1POP("R");
   EXPECT_EQ(cap.stops, 0);
 }
@@ -337,7 +356,8 @@ TEST(ErrorModuleMessage, RealPlaceholderReadsBackAsTheSameFloat) {
 TEST(ErrorModuleMessage, LongMessageBreaksAtBlanksAndAtTheMark) {
   ErrorModule err;
   ErrorCapture cap(err);
-  const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  const std::string letters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZ";
   err.E1PSH("LONGR");
   err.E1MES(kWarning, 12,
             "The factorization found a small pivot in column 17 and replaced it by the threshold value.  "
@@ -513,8 +533,9 @@ TEST(ErrorModuleStack, N1rcdMisuse) {
 TEST(ErrorModuleStack, N1rcdMisuseStopsTheProcess) {
   const auto child = RunInChild([] { orvek::errors().N1RCD(-1); });
   if (!child.supported) GTEST_SKIP() << "no child processes here";
-  EXPECT_EQ(child.output, "\n *** TERMINAL ERROR 1 from USER.  The argument passed to N1RCD must be 0 or 1.\n" +
-                              kTraceHead + TraceLine("USER", 5, 1, false) + kStopLine);
+  EXPECT_EQ(child.output,
+            "\n *** TERMINAL ERROR 1 from USER.  The argument passed to N1RCD must be 0 or 1.\n" +
+                kTraceHead + TraceLine("USER", 5, 1, false) + kStopLine);
   EXPECT_EQ(child.exit_status, 1);
 }
 
