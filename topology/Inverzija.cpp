@@ -1,0 +1,46 @@
+// Inverzija: in-place inverse of a dense complex matrix of order N <= 100 by
+// Gauss-Jordan exchange without pivoting. AR and AI (leading dimension 100)
+// hold the real and the imaginary parts; only rows and columns 1..N are read
+// and written. A zero pivot gives IEEE non-finite values.
+#include <cstdint>
+
+#include "frame/argument_guard.hpp"
+#include "frame/capacities.hpp"
+#include "frame/views.hpp"
+#include "orvek/orvek.h"
+#include "topology/dense.hpp"
+
+namespace orvek::topology {
+namespace {
+
+constexpr std::string_view kRoutine = "Inverzija";
+constexpr frame::Rejection kOrderTooLarge{1, "N = %(I1) must not exceed 100."};
+
+Complex matrix[kDenseOrder * kDenseOrder];
+
+} // namespace
+} // namespace orvek::topology
+
+extern "C" ORVEK_API void ORVEK_CALL Inverzija(float *AR, float *AI, const int32_t *N) {
+  using namespace orvek;
+  using namespace orvek::topology;
+  const std::int32_t n = *N;
+  {
+    frame::ArgumentGuard guard(errors(), kRoutine);
+    guard.reject_if(n > kDenseOrder, kOrderTooLarge, {n});
+    if (!guard.passed()) return;
+  }
+  if (n < 1) return;
+  const frame::Mat<float, kLdDense> ar(AR), ai(AI);
+  const auto order = static_cast<std::size_t>(n);
+  for (std::int32_t j = 1; j <= n; ++j)
+    for (std::int32_t i = 1; i <= n; ++i) matrix[(j - 1) * order + (i - 1)] = {ar(i, j), ai(i, j)};
+  InvertDense(n, std::span<Complex>(matrix, order * order));
+  for (std::int32_t j = 1; j <= n; ++j) {
+    for (std::int32_t i = 1; i <= n; ++i) {
+      const Complex c = matrix[(j - 1) * order + (i - 1)];
+      ar(i, j) = c.re;
+      ai(i, j) = c.im;
+    }
+  }
+}

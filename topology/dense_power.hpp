@@ -1,0 +1,43 @@
+// Shared adapter part of OdrediPe and OdrediSe: the order check and the copy
+// of the dense admittance matrix GR/GI (leading dimension 100) into a
+// routine's own interleaved work matrix.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "frame/argument_guard.hpp"
+#include "frame/capacities.hpp"
+#include "frame/views.hpp"
+#include "support/complex.hpp"
+
+namespace orvek::topology {
+
+inline constexpr frame::Rejection kDenseOrderTooLarge{1, "N = %(I1) must not exceed 100."};
+
+// Work storage of one dense power routine.
+struct DensePowerWork {
+  Complex y[kDenseOrder * kDenseOrder];
+  Complex v[kDenseOrder];
+  Complex cur[kDenseOrder];
+  Complex s[kDenseOrder];
+};
+
+inline bool CheckDenseOrder(ErrorModule &err, std::string_view routine, std::int32_t n) {
+  frame::ArgumentGuard guard(err, routine);
+  guard.reject_if(n > kDenseOrder, kDenseOrderTooLarge, {n});
+  return guard.passed();
+}
+
+// Copies Y(1..n, 1..n) into work.y with leading dimension n.
+inline std::span<const Complex> CopyDenseMatrix(std::int32_t n, const float *gr, const float *gi,
+                                                DensePowerWork &work) {
+  const frame::Mat<const float, kLdDense> re(gr), im(gi);
+  const auto order = static_cast<std::size_t>(n);
+  for (std::int32_t k = 1; k <= n; ++k)
+    for (std::int32_t i = 1; i <= n; ++i) work.y[(k - 1) * order + (i - 1)] = {re(i, k), im(i, k)};
+  return {work.y, order * order};
+}
+
+} // namespace orvek::topology

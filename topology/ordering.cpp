@@ -1,0 +1,116 @@
+// Breadth-first ordering by connected component and the component records.
+#include "topology/ordering.hpp"
+
+#include <cassert>
+
+namespace orvek::topology {
+namespace {
+
+// True when value occurs among list[first-1 .. last-1] (1-based bounds).
+bool Among(std::span<const std::int32_t> list, std::int32_t first, std::int32_t last, std::int32_t value) {
+  for (std::int32_t k = first; k <= last; ++k)
+    if (list[k - 1] == value) return true;
+  return false;
+}
+
+} // namespace
+
+bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija, std::span<const std::int32_t> ibr,
+                      const OrderingOutput &out, std::span<std::int32_t> pend) {
+  auto IJA = [&](std::int32_t k) { return ija[k - 1]; };
+  auto IBR = [&](std::int32_t k) { return ibr[k - 1]; };
+  auto ORD = [&](std::int32_t k) -> std::int32_t & { return out.ord[k - 1]; };
+  auto PAR = [&](std::int32_t k) -> std::int32_t & { return out.par[k - 1]; };
+  auto BL = [&](std::int32_t k) -> std::int32_t & { return out.bl[k - 1]; };
+  const auto max_components = static_cast<std::int32_t>(out.cnt_nodes.size());
+  std::int32_t &nc = out.nc;
+  auto close_component = [&](std::int32_t n, std::int32_t nb) {
+    if (nc > max_components) return false;
+    out.cnt_nodes[nc - 1] = n;
+    out.cnt_branches[nc - 1] = nb;
+    return true;
+  };
+
+  // n: nodes ordered; nb: branches listed; s0, b0: their values when the
+  // current component began; q: position in ORD of the node being scanned,
+  // p: its position within the component; np: pending chords.
+  nc = 1;
+  std::int32_t s0 = 0, b0 = 0, nb = 0, np = 0, n = 1, q = 1, p = 0;
+  ORD(1) = 1;
+  std::int32_t c = 1;
+  for (;;) {
+    // Scan node c: a neighbour not yet in the component is reached by a tree
+    // branch; any other branch not seen before in this component is a chord.
+    for (std::int32_t k = IJA(c); k <= IJA(c + 1) - 1; ++k) {
+      const std::int32_t v = IJA(k), br = IBR(k);
+      if (!Among(out.ord, s0 + 1, n, v)) {
+        ++n;
+        ORD(n) = v;
+        PAR(n) = p;
+        ++nb;
+        BL(nb) = br;
+      } else if (!Among(out.bl, b0 + 1, nb, br) && !Among(pend, 1, np, br)) {
+        ++np;
+        pend[np - 1] = br;
+      }
+    }
+    ++q;
+    if (q <= n) {
+      c = ORD(q);
+      p = q - s0 - 1;
+      continue;
+    }
+    // The component is exhausted: its chords follow its tree branches.
+    for (std::int32_t l = 1; l <= np; ++l) BL(nb + l) = pend[l - 1];
+    nb += np;
+    np = 0;
+    if (n >= n_nodes) return close_component(n, nb);
+    s0 = n;
+    b0 = nb;
+    if (!close_component(n, nb)) return false;
+    ++nc;
+    // The next component starts at the lowest node number not yet ordered,
+    // each candidate tested against every node ordered so far.
+    std::int32_t r = 0;
+    for (std::int32_t cand = 1; cand <= n_nodes; ++cand) {
+      if (!Among(out.ord, 1, n, cand)) {
+        r = cand;
+        break;
+      }
+    }
+    if (r == 0) return close_component(n, nb);
+    ++n;
+    ORD(n) = r;
+    p = 0;
+    c = r;
+    assert(q == n);
+  }
+}
+
+void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int32_t nbr,
+                    std::span<const std::int32_t> ord, std::span<const std::int32_t> bl,
+                    std::span<const std::int32_t> par, std::span<const std::int32_t> node1,
+                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record) {
+  const std::int32_t nch = nbr + 1 - nn;
+  record.nn = nn;
+  record.nbr = nbr;
+  record.nch = nch;
+  for (std::int32_t k = 1; k <= nn; ++k) record.node[k - 1] = ord[s0 + k - 1];
+  // Tree branch k joins position END1(k) (its parent) and position k.
+  for (std::int32_t k = 1; k <= nn - 1; ++k) record.end1[k - 1] = par[s0 + k];
+  for (std::int32_t k = 1; k <= nbr; ++k) record.brn[k - 1] = bl[b0 + k - 1];
+  // Chord l joins the first positions that hold its two end nodes.
+  auto position_of = [&](std::int32_t node) {
+    for (std::int32_t k = 1; k <= nn; ++k)
+      if (record.node[k - 1] == node) return k - 1;
+    return kNotInComponent;
+  };
+  for (std::int32_t l = 1; l <= nch; ++l) {
+    const std::int32_t b = record.brn[nn - 1 + l - 1];
+    record.chp[l - 1] = nn - 1 + l;
+    record.end2[l - 1] = position_of(node2[b - 1]);
+    record.end1[nn - 1 + l - 1] = position_of(node1[b - 1]);
+  }
+}
+
+} // namespace orvek::topology

@@ -1,0 +1,59 @@
+// Node ordering by connected component: a breadth-first spanning forest over
+// the adjacency lists of MAUX, and the component records built from it.
+// Positions within a component are 0-based (the root is position 0).
+// Membership tests are linear scans over what was ordered so far; no marker
+// arrays are kept, so the order of visits is exactly that of the lists.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace orvek::topology {
+
+// Output of the ordering. ord/par hold N elements, bl NB, cnt_nodes and
+// cnt_branches one element per component the caller can take.
+struct OrderingOutput {
+  std::span<std::int32_t> ord;
+  std::span<std::int32_t> par; // not written at the root of a component
+  std::span<std::int32_t> bl;
+  std::span<std::int32_t> cnt_nodes;
+  std::span<std::int32_t> cnt_branches;
+  std::int32_t &nc;
+};
+
+// Orders nodes 1..N component by component. The lists must be a consistent
+// result of MAUX for N >= 1 nodes (neighbours in 1..N, each branch entered
+// once from each end); pend holds at least as many elements as the largest
+// component has chords. Returns false, with nc, ord, par and bl partly
+// written, when more components exist than cnt_nodes has room for.
+bool OrderByComponent(std::int32_t n, std::span<const std::int32_t> ija, std::span<const std::int32_t> ibr,
+                      const OrderingOutput &out, std::span<std::int32_t> pend);
+
+// One component record: counts, then NODE, BRN, END1 (sized for the
+// component's nodes and branches) and CHP, END2 (sized for its chords).
+struct ComponentRecordSpans {
+  std::int32_t &nn;
+  std::int32_t &nbr;
+  std::int32_t &nch;
+  std::span<std::int32_t> node;
+  std::span<std::int32_t> brn;
+  std::span<std::int32_t> end1;
+  std::span<std::int32_t> chp;
+  std::span<std::int32_t> end2;
+};
+
+// Position given to a chord end that is not a node of the component (only
+// for inconsistent input: the ends of a chord always lie in its component).
+inline constexpr std::int32_t kNotInComponent = -1;
+
+// Fills the record of the component whose nodes are ord(s0+1..s0+nn) and
+// whose branches are bl(b0+1..b0+nbr); par gives the parent positions and
+// node1/node2 the end nodes of the network's branches (chords are looked up
+// there). The caller ensures nn >= 1, nbr >= 0, the record's room and that
+// every chord number indexes node1/node2.
+void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int32_t nbr,
+                    std::span<const std::int32_t> ord, std::span<const std::int32_t> bl,
+                    std::span<const std::int32_t> par, std::span<const std::int32_t> node1,
+                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record);
+
+} // namespace orvek::topology
