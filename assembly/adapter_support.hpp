@@ -1,0 +1,168 @@
+// Static work storage and the input checks shared by the exported assembly
+// and reduction routines. Each exported routine owns its own instances of
+// these storage types (one static object per routine file); the checks run
+// under the routine's own ArgumentGuard with texts from its own table, and
+// read host arrays only where the previous checks made that safe.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "assembly/accumulator.hpp"
+#include "assembly/admittance.hpp"
+#include "frame/argument_guard.hpp"
+#include "frame/capacities.hpp"
+#include "frame/views.hpp"
+#include "support/complex.hpp"
+
+namespace orvek::assembly {
+
+// Branch order, interleaved copies of the branch data and the value list.
+struct BranchStorage {
+  std::array<std::int32_t, kMaxBranches> perm{};
+  std::array<std::int32_t, kMaxBranches> key{};
+  std::array<std::int32_t, kMaxBranches> skey{};
+  std::array<Complex, kMaxBranches> z{};
+  std::array<Complex, kMaxBranches> ya{};
+  std::array<Complex, kMaxBranches> yb{};
+  std::array<Complex, kMaxNonzeros> v{};
+
+  BranchOrder order() { return {perm, key, skey}; }
+};
+
+// Save copies, row-sort temporaries and the row-indexed values S.
+struct RowIndexedStorage {
+  std::array<std::int32_t, kMaxNonzeros> save_irow{};
+  std::array<std::int32_t, kMaxNonzeros> save_jcol{};
+  std::array<Complex, kMaxNonzeros> save_v{};
+  std::array<std::int32_t, kMaxNonzeros> sort_perm{};
+  std::array<std::int32_t, kMaxNonzeros> sort_jcol{};
+  std::array<Complex, kMaxNonzeros> sort_v{};
+  std::array<Complex, kMaxNonzeros> s{};
+
+  RowIndexedWork<Complex> work() { return {save_irow, save_jcol, save_v, {sort_perm, sort_jcol, sort_v}, s}; }
+};
+
+// Input copy, output values, column sort buffers and triplet values of a
+// reduction (the index array is the host's or, for MatYR, ijar here).
+struct ReductionStorage {
+  std::array<Complex, kMaxNonzeros> c{};
+  std::array<Complex, kMaxNonzeros> w{};
+  std::array<std::int32_t, kMaxNonzeros> col{};
+  std::array<Complex, kMaxNonzeros> val{};
+  std::array<std::int32_t, kMaxNonzeros> perm{};
+  std::array<Complex, kMaxNonzeros> t{};
+  std::array<std::int32_t, kMaxNonzeros> ijar{};
+
+  ColumnSortWork sort() { return {col, val, perm}; }
+};
+
+// The texts of a routine's checks on its branch input.
+struct BranchRejections {
+  const frame::Rejection &n_range;   // %(I1) = N
+  const frame::Rejection &nb_range;  // %(I1) = NB
+  const frame::Rejection &node;      // NODES(%(I1), %(I2)) = %(I3), %(I4) = N
+};
+
+// N within 1..max_n, NB at most the branch capacity (NB <= 0 is left to the
+// key sort's length error), and every end node of branches 1..NB in 1..N.
+// Reads NODES only when NB fits.
+inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections &texts, std::int32_t n,
+                             std::int32_t max_n, std::int32_t nb, const std::int32_t *nodes) {
+  bool ok = guard.reject_if(n < 1 || n > max_n, texts.n_range, {n});
+  if (!guard.reject_if(nb > kMaxBranches, texts.nb_range, {nb})) return false;
+  const frame::Mat<const std::int32_t, kLdBranch> ends(nodes);
+  for (std::int32_t col = 1; col <= 2; ++col) {
+    for (std::int32_t b = 1; b <= nb; ++b) {
+      const std::int32_t node = ends(b, col);
+      if (!guard.reject_if(node < 1 || node > n, texts.node, {b, col, node, n})) return false;
+    }
+  }
+  return ok;
+}
+
+// Copies the split-complex branch data of branches 1..NB into storage and
+// describes them; first/second read the host's NODES columns in place.
+inline BranchArrays ReadBranches(BranchStorage &st, const float *z, const float *ya, const float *yb,
+                                 const std::int32_t *nodes, std::int32_t nb, const std::int32_t *istat) {
+  const frame::SplitComplexIn<kLdBranch> zv(z), yav(ya), ybv(yb);
+  const std::int32_t count = nb < 0 ? 0 : nb;
+  for (std::int32_t b = 1; b <= count; ++b) {
+    st.z[b - 1] = zv(b);
+    st.ya[b - 1] = yav(b);
+    st.yb[b - 1] = ybv(b);
+  }
+  const auto len = static_cast<std::size_t>(count);
+  BranchArrays br;
+  br.nb = nb;
+  br.first = std::span<const std::int32_t>(nodes, len);
+  br.second = std::span<const std::int32_t>(nodes + kLdBranch, len);
+  br.z = std::span<const Complex>(st.z.data(), len);
+  br.ya = std::span<const Complex>(st.ya.data(), len);
+  br.yb = std::span<const Complex>(st.yb.data(), len);
+  if (istat != nullptr) br.istat = std::span<const std::int32_t>(istat, len);
+  return br;
+}
+
+// A host output array of `count` elements.
+inline std::span<std::int32_t> HostSpan(std::int32_t *p, std::int32_t count) {
+  return {p, static_cast<std::size_t>(count < 0 ? 0 : count)};
+}
+
+// A triplet list over the host's IROW/JCOL (count elements, checked against
+// the capacity before) and a static value list.
+template <std::size_t kCap>
+TripletList<Complex> HostTriplets(std::int32_t *irow, std::int32_t *jcol, std::array<Complex, kCap> &v,
+                                  std::int32_t count) {
+  return {HostSpan(irow, count), HostSpan(jcol, count), v, 0};
+}
+
+// Writes values 1..count into a split-complex output X(LD, 2).
+template <std::int32_t LD> void WriteSplit(float *out, std::span<const Complex> values, std::int32_t count) {
+  const frame::SplitComplexOut<LD> x(out);
+  for (std::int32_t k = 1; k <= count; ++k) x.set(k, values[k - 1]);
+}
+
+// The texts of a reduction's checks on its row-indexed input.
+struct ReductionRejections {
+  const frame::Rejection &end_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
+  const frame::Rejection &iold;        // IOLD(%(I1)) = %(I2), bound %(I3)
+  const frame::Rejection &row_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
+  const frame::Rejection &column;      // IJA(%(I1)) = %(I2), bound %(I3)
+};
+
+// Checks a row-indexed input of n_in nodes and the rows IOLD(1..N) that a
+// reduction reads, in reading order: the end pointer IJA(n_in + 1) (the
+// values C(1..IJA(n_in + 1) - 1) must fit in the value capacity), each IOLD
+// entry, the two pointers of each row read, every column of those rows that
+// is tested against IDROP or looked up in INEW (all for MatYR; all but KREF
+// for MatricaYR). The caller checks the size of the result afterwards.
+// Requires 1 <= n_in and n_in + 1 <= the value capacity, n >= 1.
+inline bool CheckReductionInput(frame::ArgumentGuard &guard, const ReductionRejections &texts,
+                                std::int32_t n_in, const std::int32_t *ija_host, const std::int32_t *iold_host,
+                                std::int32_t n, std::int32_t kref, bool check_all_columns) {
+  const frame::Vec1<const std::int32_t> ija(ija_host);
+  const frame::Vec1<const std::int32_t> iold(iold_host);
+  const std::int32_t first = n_in + 2; // first off-diagonal position
+  const std::int32_t end = ija(n_in + 1);
+  if (!guard.reject_if(end < first || end > kMaxNonzeros + 1, texts.end_pointer,
+                       {n_in + 1, end, first, kMaxNonzeros + 1}))
+    return false;
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const std::int32_t p = iold(i);
+    if (!guard.reject_if(p < 1 || p > n_in, texts.iold, {i, p, n_in})) return false;
+    for (std::int32_t q = p; q <= p + 1; ++q) {
+      const std::int32_t ptr = ija(q);
+      if (!guard.reject_if(ptr < first || ptr > end, texts.row_pointer, {q, ptr, first, end})) return false;
+    }
+    for (std::int32_t k = ija(p); k < ija(p + 1); ++k) {
+      const std::int32_t c = ija(k);
+      if (!check_all_columns && c == kref) continue;
+      if (!guard.reject_if(c < 1 || c > n_in, texts.column, {k, c, n_in})) return false;
+    }
+  }
+  return true;
+}
+
+} // namespace orvek::assembly

@@ -1,0 +1,88 @@
+// Kernels of the admittance assembly and of the reduction of a row-indexed
+// admittance matrix, composed from the machinery in accumulator.hpp.
+// Spans are 0-based with 1-based numbers stored in them; work storage is the
+// caller's; node numbers, pointers and sizes are validated by the caller.
+//
+// π-branch b between first end i and second end j, y = 1 / (R + jX):
+//   Y(i,i) += YA + y,  Y(j,j) += YB + y,  Y(i,j) = Y(j,i) += -y.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "assembly/accumulator.hpp"
+#include "support/complex.hpp"
+#include "support/error_module.hpp"
+
+namespace orvek::assembly {
+
+// Branch arrays of branches 1..nb, interleaved complex.
+struct BranchArrays {
+  std::int32_t nb = 0;
+  std::span<const std::int32_t> first;  // first end node
+  std::span<const std::int32_t> second; // second end node
+  std::span<const Complex> z;           // series impedance R + jX
+  std::span<const Complex> ya;          // admittance at the first end
+  std::span<const Complex> yb;          // admittance at the second end
+  std::span<const std::int32_t> istat;  // empty: all in service; else 1 = in service, other = opened
+};
+
+// Nodal shunt susceptances bsh[k] at nodes ksh[k], k = 0..nsh-1.
+struct NodalShunts {
+  std::int32_t nsh = 0;
+  std::span<const float> bsh;
+  std::span<const std::int32_t> ksh;
+};
+
+// Seeds acc with the n diagonals, adds the shunts (in index order, as
+// (0, BSH) on the diagonal), then stamps the branches in the sorted order
+// left by OrderBranches. A branch in service is stamped in full; an opened
+// one adds only its end admittances. A pair of off-diagonal entries is
+// merged into when an earlier branch of the same key in sorted order was
+// stamped in full (with all branches in service this is the plain rule
+// "same key as the previous place").
+void StampAdmittance(std::int32_t n, const BranchArrays &branches, const NodalShunts &shunts,
+                     const BranchOrder &order, TripletList<Complex> &acc);
+
+// Which old columns a reduction drops: column kref (when kref != 0) and,
+// when idrop is given, every column c with idrop[c - 1] != 0.
+struct ColumnFilter {
+  std::int32_t kref = 0;
+  std::span<const std::int32_t> idrop;
+  bool keeps(std::int32_t c) const {
+    if (kref != 0 && c == kref) return false;
+    return idrop.empty() || idrop[c - 1] == 0;
+  }
+};
+
+// A row-indexed input matrix: index array ija and its values c
+// (interleaved, positions 1..ija[n_in] - 1).
+struct RowIndexedMatrix {
+  std::int32_t n_in = 0;
+  std::span<const std::int32_t> ija;
+  std::span<const Complex> c;
+};
+
+// Work storage of the column sort of one row, each at least the longest row.
+struct ColumnSortWork {
+  std::span<std::int32_t> col;
+  std::span<Complex> val;
+  std::span<std::int32_t> perm;
+};
+
+// Number of entries the reduction keeps: n diagonals plus the kept entries
+// of the rows iold[0..n). The pointers and columns must be valid.
+std::int32_t CountReducedEntries(const RowIndexedMatrix &in, std::span<const std::int32_t> iold,
+                                 std::int32_t n, const ColumnFilter &filter);
+
+// Gathers rows iold[0..n) of the input in that order (diagonal first, then
+// the kept off-diagonals renumbered through inew), sorts each row's columns
+// ascending with the key sort, and writes the reduced matrix of order n into
+// ijar/w (row-indexed form, w[n] the spacer, set to zero) and the triplet
+// list out (diagonals of new nodes 1..n, then the off-diagonals row by row).
+void ReduceRowIndexed(ErrorModule &err, const RowIndexedMatrix &in, std::span<const std::int32_t> iold,
+                      std::span<const std::int32_t> inew, std::int32_t n, const ColumnFilter &filter,
+                      std::span<std::int32_t> ijar, std::span<Complex> w, TripletList<Complex> &out,
+                      const ColumnSortWork &work);
+
+} // namespace orvek::assembly
