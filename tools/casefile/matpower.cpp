@@ -515,6 +515,7 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     b.b = cb.b;
     b.ratio = cb.ratio == 0 ? 1.0 : cb.ratio;
     b.shift_deg = cb.angle;
+    b.transformer = cb.ratio != 0 || c.buses[fi->second].base_kv != c.buses[ti->second].base_kv;
     b.line = cb.line;
     b.case_index = static_cast<int>(k);
     const std::complex<double> zs(cb.r, cb.x);

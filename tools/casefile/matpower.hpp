@@ -99,6 +99,7 @@ struct NetworkBranch {
   double r = 0, x = 0, b = 0;    // as in the file, per unit
   double ratio = 1;              // off-nominal ratio at the from end (1 for a line)
   double shift_deg = 0;          // phase shift of the file (not represented in the arrays)
+  bool transformer = false;      // a ratio in the file, or ends at different base voltages
   // Exact pi-equivalent of the branch (ratio t at the from end, y = 1/(r + jx)):
   //   series impedance t*(r + jx); ya = (y + jb/2)/t^2 - y/t; yb = y + jb/2 - y/t.
   std::complex<double> z, ya, yb;

@@ -1,0 +1,216 @@
+// Parser of the orvek-study command line (see options.hpp).
+#include "tools/study/options.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+namespace orvek::study {
+
+const char *FaultName(FaultType t) {
+  switch (t) {
+  case FaultType::kThreePhase: return "3ph";
+  case FaultType::kPhasePhase: return "ll";
+  case FaultType::kPhasePhaseEarth: return "llg";
+  case FaultType::kPhaseEarth: return "slg";
+  }
+  return "?";
+}
+
+namespace {
+
+double ParseReal(const std::string &opt, const std::string &text, bool positive) {
+  char *end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(v))
+    throw UsageError(opt + " needs a number, found \"" + text + "\"");
+  if (positive && !(v > 0)) throw UsageError(opt + " must be positive, found " + text);
+  return v;
+}
+
+long ParseInteger(const std::string &opt, const std::string &text) {
+  char *end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE)
+    throw UsageError(opt + " needs an integer, found \"" + text + "\"");
+  return v;
+}
+
+std::vector<FaultType> ParseFaults(const std::string &text) {
+  std::vector<FaultType> out;
+  auto add = [&](FaultType t) {
+    for (FaultType o : out)
+      if (o == t) return;
+    out.push_back(t);
+  };
+  std::stringstream s(text);
+  std::string item;
+  while (std::getline(s, item, ',')) {
+    if (item == "all") {
+      add(FaultType::kThreePhase);
+      add(FaultType::kPhasePhase);
+      add(FaultType::kPhasePhaseEarth);
+      add(FaultType::kPhaseEarth);
+    } else if (item == "3ph") add(FaultType::kThreePhase);
+    else if (item == "ll") add(FaultType::kPhasePhase);
+    else if (item == "llg") add(FaultType::kPhasePhaseEarth);
+    else if (item == "slg") add(FaultType::kPhaseEarth);
+    else if (item == "none") {
+    } else
+      throw UsageError("unknown fault type \"" + item + "\" in --fault; use 3ph, ll, llg, slg, all or none");
+  }
+  return out;
+}
+
+} // namespace
+
+Options ParseOptions(int argc, char **argv) {
+  Options o;
+  bool have_case = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool inline_value = false;
+    if (arg.rfind("--", 0) == 0) {
+      const auto eq = arg.find('=');
+      if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+        inline_value = true;
+      }
+    }
+    auto next = [&]() -> std::string {
+      if (inline_value) return value;
+      if (i + 1 >= argc) throw UsageError(arg + " needs a value");
+      return argv[++i];
+    };
+    auto no_value = [&]() {
+      if (inline_value) throw UsageError(arg + " takes no value");
+    };
+    if (arg == "--help" || arg == "-h") {
+      no_value();
+      o.help = true;
+    } else if (arg == "--case") {
+      if (have_case) throw UsageError("more than one case file given");
+      o.case_file = next();
+      have_case = true;
+    } else if (arg == "--tol") {
+      o.tolerance = ParseReal(arg, next(), true);
+    } else if (arg == "--max-iter") {
+      const long v = ParseInteger(arg, next());
+      if (v < 1 || v > 100000) throw UsageError("--max-iter must lie between 1 and 100000");
+      o.max_iterations = static_cast<int>(v);
+    } else if (arg == "--fault") {
+      o.faults = ParseFaults(next());
+      o.run_faults = !o.faults.empty();
+    } else if (arg == "--no-faults") {
+      no_value();
+      o.run_faults = false;
+    } else if (arg == "--node") {
+      o.fault_bus = ParseInteger(arg, next());
+    } else if (arg == "--flat") {
+      no_value();
+      o.flat_prefault = true;
+    } else if (arg == "--xd") {
+      o.xd = ParseReal(arg, next(), true);
+    } else if (arg == "--x2") {
+      o.x2 = ParseReal(arg, next(), true);
+    } else if (arg == "--x0") {
+      const std::string v = next();
+      if (v == "open") {
+        o.x0_open = true;
+        o.x0.reset();
+      } else {
+        o.x0 = ParseReal(arg, v, true);
+        o.x0_open = false;
+      }
+    } else if (arg == "--z0-line") {
+      o.line_z0 = ParseReal(arg, next(), true);
+    } else if (arg == "--xfmr0") {
+      const std::string v = next();
+      if (v == "pass") o.transformer0 = Transformer0::kPass;
+      else if (v == "block") o.transformer0 = Transformer0::kBlock;
+      else throw UsageError("--xfmr0 takes pass or block, found \"" + v + "\"");
+    } else if (arg == "--format") {
+      const std::string v = next();
+      if (v == "table") o.format = Format::kTable;
+      else if (v == "csv") o.format = Format::kCsv;
+      else if (v == "json") o.format = Format::kJson;
+      else throw UsageError("--format takes table, csv or json, found \"" + v + "\"");
+    } else if (arg == "--output" || arg == "-o") {
+      o.output_file = next();
+      if (o.output_file.empty()) throw UsageError(arg + " needs a file name");
+    } else if (arg == "--quiet" || arg == "-q") {
+      no_value();
+      o.quiet = true;
+    } else if (arg == "--write-case") {
+      no_value();
+      o.write_case = true;
+    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      throw UsageError("unknown option " + arg + " (see --help)");
+    } else {
+      if (have_case) throw UsageError("more than one case file given");
+      o.case_file = arg;
+      have_case = true;
+    }
+  }
+  return o;
+}
+
+std::string HelpText() {
+  std::ostringstream s;
+  s << "Usage: orvek-study [CASE.m] [options]\n"
+       "\n"
+       "Runs a fast decoupled power flow and a fault study through the ORVEK library,\n"
+       "on a MATPOWER case file (format version 2) or, without one, on the built-in\n"
+       "nine-bus network.\n"
+       "\n"
+       "Input\n"
+       "  CASE.m, --case FILE  case file to study (default: the built-in network)\n"
+       "  --write-case         print the built-in network as a case file and stop\n"
+       "\n"
+       "Power flow\n"
+       "  --tol X              largest active and reactive mismatch, per unit on the\n"
+       "                       case's MVA base (default "
+    << kDefaultTolerance
+    << ")\n"
+       "  --max-iter N         iteration limit (default "
+    << kDefaultMaxIterations
+    << ")\n"
+       "\n"
+       "Faults\n"
+       "  --fault LIST         fault types, comma-separated: 3ph, ll, llg, slg, all or\n"
+       "                       none (default 3ph)\n"
+       "  --no-faults          power flow only\n"
+       "  --node BUS           fault at this bus only (bus number of the case); adds\n"
+       "                       the phase voltages of every bus and the branch currents\n"
+       "  --flat               pre-fault voltages 1.0 per unit instead of the power flow's\n"
+       "  --xd X               generator subtransient reactance, per unit on the machine\n"
+       "                       base (default "
+    << kDefaultXd
+    << ")\n"
+       "  --x2 X               generator negative-sequence reactance (default: --xd)\n"
+       "  --x0 X|open          generator zero-sequence reactance to earth, or open for an\n"
+       "                       unearthed neutral (default: --xd)\n"
+       "  --z0-line K          zero-sequence series impedance of lines = K times the\n"
+       "                       positive-sequence one (default "
+    << kDefaultLineZ0Multiple
+    << ")\n"
+       "  --xfmr0 pass|block   transformers pass the zero sequence with their positive-\n"
+       "                       sequence impedance (pass, default) or block it (block)\n"
+       "\n"
+       "Output\n"
+       "  --format F           table (default), csv or json\n"
+       "  --output FILE, -o    write the results to FILE instead of standard output\n"
+       "  --quiet, -q          no progress messages on standard error\n"
+       "  --help, -h           this text\n"
+       "\n"
+       "Exit status: 0 on success, 1 on an error in the input or the library,\n"
+       "2 when the power flow does not converge, 64 on a usage error.\n";
+  return s.str();
+}
+
+} // namespace orvek::study
