@@ -44,15 +44,15 @@ struct NodalShunts {
 void StampAdmittance(std::int32_t n, const BranchArrays &branches, const NodalShunts &shunts,
                      const BranchOrder &order, TripletList<Complex> &acc);
 
-// Which old columns a reduction drops: column kref (when kref != 0) and,
-// when idrop is given, every column c with idrop[c - 1] != 0.
+// Which old columns a reduction drops: either the single column kref, or
+// every column c with idrop[c - 1] != 0.
 struct ColumnFilter {
-  std::int32_t kref = 0;
+  bool by_flags = false;
   std::span<const std::int32_t> idrop;
-  bool keeps(std::int32_t c) const {
-    if (kref != 0 && c == kref) return false;
-    return idrop.empty() || idrop[c - 1] == 0;
-  }
+  std::int32_t kref = 0;
+  static ColumnFilter Reference(std::int32_t kref) { return {false, {}, kref}; }
+  static ColumnFilter Flags(std::span<const std::int32_t> idrop) { return {true, idrop, 0}; }
+  bool keeps(std::int32_t c) const { return by_flags ? idrop[c - 1] == 0 : c != kref; }
 };
 
 // A row-indexed input matrix: index array ija and its values c

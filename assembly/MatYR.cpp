@@ -1,0 +1,67 @@
+// MatYR: removes every node flagged in IDROP from a row-indexed admittance
+// matrix of NIN nodes and renumbers the rest (rows taken from IOLD, kept
+// columns renumbered through INEW); triplet list only, diagonals first, then
+// the off-diagonals row by row with ascending new columns.
+#include "assembly/adapter_support.hpp"
+#include "orvek/orvek.h"
+
+namespace {
+
+using orvek::frame::Rejection;
+
+constexpr std::string_view kName = "MatYR";
+constexpr Rejection kNinRange{1, "NIN = %(I1) must lie between 1 and 9999."};
+constexpr Rejection kNRange{2, "N = %(I1) must lie between 1 and 9999."};
+constexpr Rejection kEndPointer{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Rejection kIoldRange{4, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
+constexpr Rejection kRowPointer{5, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Rejection kColumn{6, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
+constexpr Rejection kEntries{7, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+
+orvek::assembly::ReductionStorage g_work;
+
+} // namespace
+
+extern "C" ORVEK_API void ORVEK_CALL MatYR(const int32_t *NIN, const int32_t *IDROP, const float *SA,
+                                           const int32_t *IJA, const int32_t *IOLD, const int32_t *INEW,
+                                           const int32_t *N, int32_t *IROW, int32_t *JCOL, float *A, int32_t *NZ) {
+  using namespace orvek;
+  using namespace orvek::assembly;
+  ErrorModule &err = errors();
+  const std::int32_t n_in = *NIN, n = *N;
+
+  std::int32_t entries = 0;
+  {
+    frame::ArgumentGuard guard(err, kName);
+    bool ok = guard.reject_if(n_in < 1 || n_in > kMaxRowIndexedEntries, kNinRange, {n_in});
+    ok = guard.reject_if(n < 1 || n > kMaxRowIndexedEntries, kNRange, {n}) && ok;
+    ok = ok && CheckReductionInput(guard, {kEndPointer, kIoldRange, kRowPointer, kColumn}, n_in, IJA, IOLD, n, 0,
+                                   true);
+    if (ok) {
+      const std::int32_t end = IJA[n_in];
+      const RowIndexedMatrix probe{n_in, std::span<const std::int32_t>(IJA, static_cast<std::size_t>(end - 1)), {}};
+      const auto filter = ColumnFilter::Flags(std::span<const std::int32_t>(IDROP, static_cast<std::size_t>(n_in)));
+      entries = CountReducedEntries(probe, std::span<const std::int32_t>(IOLD, static_cast<std::size_t>(n)), n,
+                                    filter);
+      ok = guard.reject_if(entries > kMaxRowIndexedEntries, kEntries, {entries});
+    }
+    if (!guard.passed() || !ok) return;
+  }
+
+  const std::int32_t end = IJA[n_in];
+  const frame::SplitComplexIn<kLdNonzero> values(SA);
+  for (std::int32_t k = 1; k < end; ++k) g_work.c[k - 1] = values(k);
+  const auto input_len = static_cast<std::size_t>(end - 1);
+  const RowIndexedMatrix in{n_in, std::span<const std::int32_t>(IJA, input_len),
+                            std::span<const Complex>(g_work.c.data(), input_len)};
+  const auto filter = ColumnFilter::Flags(std::span<const std::int32_t>(IDROP, static_cast<std::size_t>(n_in)));
+
+  // The reduced row-indexed form stays in this routine's storage.
+  TripletList<Complex> out = HostTriplets(IROW, JCOL, g_work.t, entries);
+  ReduceRowIndexed(err, in, std::span<const std::int32_t>(IOLD, static_cast<std::size_t>(n)),
+                   std::span<const std::int32_t>(INEW, static_cast<std::size_t>(n_in)), n, filter, g_work.ijar,
+                   g_work.w, out, g_work.sort());
+
+  *NZ = out.nz;
+  WriteSplit<kLdNonzero>(A, g_work.t, out.nz);
+}

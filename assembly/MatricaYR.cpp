@@ -1,0 +1,68 @@
+// MatricaYR: removes the row and column of node KREF from a row-indexed
+// admittance matrix of N + 1 nodes and renumbers the remaining nodes (new
+// node i is old node IOLD(i), old column c becomes INEW(c)); the values stay
+// as they are. Returns the reduced matrix of order N in the row-indexed form
+// (columns ascending within each row) and as a triplet list.
+#include "assembly/adapter_support.hpp"
+#include "orvek/orvek.h"
+
+namespace {
+
+using orvek::frame::Rejection;
+
+constexpr std::string_view kName = "MatricaYR";
+constexpr Rejection kNRange{1, "N = %(I1) must lie between 1 and 9998."};
+constexpr Rejection kEndPointer{2, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Rejection kIoldRange{3, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
+constexpr Rejection kRowPointer{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Rejection kColumn{5, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
+constexpr Rejection kEntries{6, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+
+orvek::assembly::ReductionStorage g_work;
+
+} // namespace
+
+extern "C" ORVEK_API void ORVEK_CALL MatricaYR(const int32_t *KREF, const float *SA, const int32_t *IJA,
+                                               const int32_t *IOLD, const int32_t *INEW, const int32_t *N,
+                                               float *SAR, int32_t *IJAR, int32_t *IROW, int32_t *JCOL, float *A,
+                                               int32_t *NZ) {
+  using namespace orvek;
+  using namespace orvek::assembly;
+  ErrorModule &err = errors();
+  const std::int32_t n = *N, kref = *KREF;
+  const std::int32_t n_in = n + 1;
+  const ColumnFilter filter = ColumnFilter::Reference(kref);
+
+  std::int32_t entries = 0;
+  {
+    frame::ArgumentGuard guard(err, kName);
+    bool ok = guard.reject_if(n < 1 || n > kMaxRowIndexedEntries - 1, kNRange, {n});
+    ok = ok && CheckReductionInput(guard, {kEndPointer, kIoldRange, kRowPointer, kColumn}, n_in, IJA, IOLD, n,
+                                   kref, false);
+    if (ok) {
+      const std::int32_t end = IJA[n_in];
+      const RowIndexedMatrix probe{n_in, std::span<const std::int32_t>(IJA, static_cast<std::size_t>(end - 1)), {}};
+      entries = CountReducedEntries(probe, std::span<const std::int32_t>(IOLD, static_cast<std::size_t>(n)), n,
+                                    filter);
+      ok = guard.reject_if(entries > kMaxRowIndexedEntries, kEntries, {entries});
+    }
+    if (!guard.passed() || !ok) return;
+  }
+
+  // The whole input, diagonals, spacer and off-diagonals, as interleaved values.
+  const std::int32_t end = IJA[n_in];
+  const frame::SplitComplexIn<kLdNonzero> values(SA);
+  for (std::int32_t k = 1; k < end; ++k) g_work.c[k - 1] = values(k);
+  const auto input_len = static_cast<std::size_t>(end - 1);
+  const RowIndexedMatrix in{n_in, std::span<const std::int32_t>(IJA, input_len),
+                            std::span<const Complex>(g_work.c.data(), input_len)};
+
+  TripletList<Complex> out = HostTriplets(IROW, JCOL, g_work.t, entries);
+  ReduceRowIndexed(err, in, std::span<const std::int32_t>(IOLD, static_cast<std::size_t>(n)),
+                   std::span<const std::int32_t>(INEW, static_cast<std::size_t>(n_in)), n, filter,
+                   HostSpan(IJAR, entries + 1), g_work.w, out, g_work.sort());
+
+  *NZ = out.nz;
+  WriteSplit<kLdNonzero>(A, g_work.t, out.nz);
+  WriteSplit<kLdNonzero>(SAR, g_work.w, out.nz + 1);
+}
