@@ -1,0 +1,56 @@
+// Layout conversion and argument checks shared by the exported routines of
+// this folder. CopyIn/CopyOut move entries 1..n between a host split-complex
+// array X(LD, 2) and interleaved work storage (n <= 0 moves nothing; the
+// caller has checked n against the work storage). The branch checks are
+// those of Sg and StruiKV, which read the same branch arrays; each routine
+// keeps its own rejection table.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "frame/argument_guard.hpp"
+#include "frame/capacities.hpp"
+#include "frame/views.hpp"
+#include "support/complex.hpp"
+
+namespace orvek::sequence {
+
+template <std::int32_t LD> void CopyIn(const float *host, std::int32_t n, std::span<Complex> work) {
+  const frame::SplitComplexIn<LD> x(host);
+  for (std::int32_t i = 1; i <= n; ++i) work[i - 1] = x(i);
+}
+
+template <std::int32_t LD> void CopyOut(std::span<const Complex> work, std::int32_t n, float *host) {
+  const frame::SplitComplexOut<LD> x(host);
+  for (std::int32_t i = 1; i <= n; ++i) x.set(i, work[i - 1]);
+}
+
+// Rejections of a routine that reads NB branches and N node voltages.
+struct BranchRejections {
+  frame::Rejection too_many_branches; // I1 = NB
+  frame::Rejection too_many_nodes;    // I1 = N
+  frame::Rejection node_out_of_range; // I1 = branch, I2 = end, I3 = node, I4 = N
+};
+
+// NB within the branch capacity, N within the node capacity, and, for
+// branches 1..NB in ascending order (first end, then second end), every end
+// node in 1..N. Stops at the first offence. NB <= 0 checks no node.
+inline bool CheckBranchArguments(ErrorModule &err, std::string_view routine, const BranchRejections &table,
+                                 std::int32_t nb, std::int32_t n, const std::int32_t *nodes) {
+  frame::ArgumentGuard guard(err, routine);
+  if (!guard.reject_if(nb > kMaxBranches, table.too_many_branches, {nb})) return guard.passed();
+  if (!guard.reject_if(n > kMaxNodes, table.too_many_nodes, {n})) return guard.passed();
+  const frame::Mat<const std::int32_t, kLdBranch> ends(nodes);
+  for (std::int32_t b = 1; b <= nb; ++b) {
+    for (std::int32_t end = 1; end <= 2; ++end) {
+      const std::int32_t node = ends(b, end);
+      if (!guard.reject_if(node < 1 || node > n, table.node_out_of_range, {b, end, node, n}))
+        return guard.passed();
+    }
+  }
+  return guard.passed();
+}
+
+} // namespace orvek::sequence
