@@ -1,0 +1,72 @@
+// BSC: solves A*x = b (IPATH 1) or conj(A)'*x = b (IPATH 2) with the factor
+// set of LUC (N <= 1000, NFAC <= 30000). The factor set is checked against N
+// before anything is written; factor values, right-hand side and the
+// permutation vectors are copied into static storage, the solution copied
+// back into X(1000,2). A factor set without multipliers (NL <= 0) is solved
+// with U and the permutations alone. X may be the same array as B.
+#include <cstdint>
+#include <span>
+
+#include "frame/argument_guard.hpp"
+#include "frame/capacities.hpp"
+#include "frame/views.hpp"
+#include "orvek/orvek.h"
+#include "sparse/entry_checks.hpp"
+#include "sparse/sparse_solve.hpp"
+
+namespace {
+
+using orvek::Complex;
+using orvek::frame::Rejection;
+
+constexpr Rejection kBscRejections[] = {
+    {1, "N = %(I1) must not exceed 1000."},
+    {2, "NFAC = %(I1) must not exceed 30000."},
+    {3, "NL = %(I1) must not exceed NFAC = %(I2)."},
+    {4, "IRFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."},
+    {5, "JCFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."},
+};
+
+// Static work storage.
+Complex g_factors[orvek::kMaxFactorEntries];
+Complex g_rhs[orvek::kMaxNodes];
+Complex g_solution[orvek::kMaxNodes];
+std::int32_t g_ipvt[orvek::kMaxNodes];
+std::int32_t g_jpvt[orvek::kMaxNodes];
+
+std::size_t Count(std::int32_t v) { return v > 0 ? static_cast<std::size_t>(v) : 0; }
+
+} // namespace
+
+extern "C" ORVEK_API void ORVEK_CALL BSC(const int32_t *N, const int32_t *NFAC, const int32_t *NL, const float *FAC,
+                                         const int32_t *IRFAC, const int32_t *JCFAC, const int32_t *IPVT,
+                                         const int32_t *JPVT, const float *B, const int32_t *IPATH, float *X) {
+  namespace sp = orvek::sparse;
+  const std::int32_t n = *N, nfac = *NFAC, nl = *NL;
+  {
+    orvek::frame::ArgumentGuard guard(orvek::errors(), "BSC");
+    bool fits = guard.reject_if(n > orvek::kMaxNodes, kBscRejections[0], {n});
+    fits = guard.reject_if(nfac > orvek::kMaxFactorEntries, kBscRejections[1], {nfac}) && fits;
+    if (fits) sp::CheckFactorSet(guard, {kBscRejections[2], kBscRejections[3], kBscRejections[4]}, n, nfac, nl,
+                                 IRFAC, JCFAC);
+    if (!guard.passed()) return;
+  }
+  const std::size_t nc = Count(n), facc = Count(nfac);
+  const orvek::frame::SplitComplexIn<orvek::kLdFactor> fac(FAC);
+  for (std::int32_t k = 1; k <= nfac; ++k) g_factors[k - 1] = fac(k);
+  const orvek::frame::SplitComplexIn<orvek::kLdNode> b(B);
+  for (std::int32_t i = 1; i <= n; ++i) {
+    g_rhs[i - 1] = b(i);
+    g_ipvt[i - 1] = IPVT[i - 1];
+    g_jpvt[i - 1] = JPVT[i - 1];
+  }
+  const bool solved = sp::SolveFactored<Complex>(
+      orvek::errors(), n, nfac, nl, std::span<const Complex>(g_factors, facc),
+      std::span<const std::int32_t>(IRFAC, facc), std::span<const std::int32_t>(JCFAC, facc),
+      std::span<std::int32_t>(g_ipvt, nc), std::span<std::int32_t>(g_jpvt, nc),
+      std::span<const Complex>(g_rhs, nc), *IPATH, std::span<Complex>(g_solution, nc),
+      /*multipliers_required=*/nl > 0);
+  if (!solved) return;
+  const orvek::frame::SplitComplexOut<orvek::kLdNode> x(X);
+  for (std::int32_t i = 1; i <= n; ++i) x.set(i, g_solution[i - 1]);
+}

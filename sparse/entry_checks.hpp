@@ -1,0 +1,39 @@
+// Checks shared by the solve entry points BSR and BSC: a factor set whose
+// entry counts or row and column numbers would take the solve outside the
+// host's arrays is rejected before anything is written. Counts of zero or
+// below are left to the solve's own checks, which touch no array.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/argument_guard.hpp"
+
+namespace orvek::sparse {
+
+// The rejections a solve entry point raises for its factor set.
+struct FactorSetRejections {
+  frame::Rejection nl_beyond_nfac; // "NL = %(I1) must not exceed NFAC = %(I2)."
+  frame::Rejection row;            // "IRFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."
+  frame::Rejection column;         // "JCFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."
+};
+
+// Runs the checks (first offence of each kind reported); false when one failed.
+inline bool CheckFactorSet(frame::ArgumentGuard &guard, const FactorSetRejections &r, std::int32_t n,
+                           std::int32_t nfac, std::int32_t nl, const std::int32_t *irfac,
+                           const std::int32_t *jcfac) {
+  if (n < 1 || nfac < 1) return true;
+  bool ok = guard.reject_if(nl > nfac, r.nl_beyond_nfac, {nl, nfac});
+  for (std::int32_t k = 0; k < nfac; ++k)
+    if (!guard.reject_if(irfac[k] < 1 || irfac[k] > n, r.row, {k + 1, irfac[k], n})) {
+      ok = false;
+      break;
+    }
+  for (std::int32_t k = 0; k < nfac; ++k)
+    if (!guard.reject_if(jcfac[k] < 1 || jcfac[k] > n, r.column, {k + 1, jcfac[k], n})) {
+      ok = false;
+      break;
+    }
+  return ok;
+}
+
+} // namespace orvek::sparse

@@ -1,0 +1,838 @@
+// Sparse LU factorization, one template for real and complex values.
+// The elimination works on linked row and column lists held in the integer
+// workspace; every entry lives in a slot of WK/IWK taken cyclically, later
+// from a free list of dropped slots. Each routine enters its own error frame
+// (LFTXG/L2TXG/L5TXG, or LFTZG/L2TZG/L5TZG) and reports only through it.
+#include "sparse/sparse_factor.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <utility>
+
+#include "assembly/key_sort.hpp"
+#include "support/machine.hpp"
+
+namespace orvek::sparse {
+
+void SetSparseDefaults(std::span<std::int32_t> iparam, std::span<float> rparam) {
+  iparam[kIparamDefaultsFlag] = 1;
+  iparam[kIparamSearch] = kDefaultSearch;
+  iparam[kIparamCandidates] = kDefaultCandidates;
+  iparam[kIparamWorkspace] = 0;
+  iparam[kIparamUnused] = 0;
+  rparam[kRparamGrowthLimit] = kDefaultGrowthLimit;
+  rparam[kRparamThreshold] = kDefaultThreshold;
+  rparam[kRparamDrop] = kDefaultDrop;
+}
+
+void SetSparseDefaultsComplex(std::span<std::int32_t> iparam, std::span<float> rparam) {
+  SetSparseDefaults(iparam, rparam);
+  iparam[kIparamPeak] = 0;
+  rparam[kRparamGrowth] = 0.0f;
+  rparam[kRparamMinPivot] = 0.0f;
+}
+
+namespace {
+
+// ---- Message tables ---------------------------------------------------------
+// Driver (the texts that differ between real and complex are in the traits).
+constexpr Message kDriverNz{7, "The number of nonzeros must be positive, while NZ = %(I1) is given."};
+constexpr Message kAllocLimit{10, "The required storage cannot be allocated.  The workspace request failed based on "
+                                  "IPARAM(5) = %(I1). Solutions may be to remove workstation tools or increase "
+                                  "virtual memory."};
+constexpr Message kAllocDefault{9, "The required storage cannot be allocated.  The workspace request failed based "
+                                   "on MAXNZ = 3*NZ, where NZ=%(I1), is given. Solutions may be to remove "
+                                   "workstation tools or increase virtual memory."};
+// Second level.
+constexpr Message kSecondNz{12, "The number of nonzeros must be positive while NZ = %(I1) is given."};
+constexpr Message kRowRange{14, "IROW must satisfy 1 .LE. IROW(I) .LE. N, I = 1, ..., N, but IROW(%(I1)) = %(I2)."};
+constexpr Message kColRange{15, "JCOL must satisfy 1 .LE. JCOL(I) .LE. N, I = 1, ..., N, but JCOL(%(I1)) = %(I2)."};
+constexpr Message kDuplicate{16, "Two values of A are given for IROW = %(I1) and JCOL = %(I2)."};
+constexpr Message kLwk{17, "The value of LWK = %(I1) must be greater than NZ = %(I2)."};
+constexpr Message kLiwk{18, "The value of LIWK = %(I1) must be greater than 15*N+4*NZ = %(I2)."};
+constexpr Message kEmptyRow{4, "An empty row has been found in the coefficient matrix: row number = %(I1)"};
+constexpr Message kEmptyColumn{5, "An empty column has been found in the coefficient matrix: column number = %(I1)"};
+constexpr Message kDirectExhausted{
+    19, "Factorization from row 1 to row %(I1) reached the workspace limit of MAXNZ = %(I4) based on LWK = %(I2) "
+        "and LIWK = %(I3), where MAXNZ = MIN0(LWK, (LIWK-15*N)/4). Set LWK and LIWK larger as appropriate."};
+constexpr Message kLimitExhausted{21, "Factorization from row 1 to row %(I1) reached the workspace limit based on "
+                                      "IPARAM(5) = %(I2). Set IPARAM(5) larger."};
+constexpr Message kNfacSmall{23, "The value of NFAC = %(I1) is too small to store the factors. Set NFAC to at least  "
+                                 "%(I2)."};
+// Elimination.
+constexpr Message kNumericallySingular{1, "The coefficient matrix is numerically singular."};
+constexpr Message kGrowth{2, "The growth factor, %(R1), exceeds %(R2) = RPARAM(1)."};
+constexpr Message kPivotUnderflow{23, "Factorization stopped after %(I1) rows, because the value selected as pivot "
+                                      "is within two orders of magnitude of causing underflow or the reciprocal "
+                                      "causing overflow."};
+
+// Hold-area values: the driver marks that the second level runs under it;
+// a direct call marks itself.
+constexpr std::int32_t kHoldUnderDriver = 1;
+constexpr std::int32_t kHoldDirect = 2;
+// Largest order whose position keys (JCOL-1)*N + IROW fit a 32-bit integer.
+constexpr std::int32_t kMaxKeyedOrder = 46340;
+
+void Raise(ErrorModule &err, std::int32_t type, const Message &m, std::initializer_list<std::int32_t> ints = {}) {
+  std::int32_t index = 1;
+  for (const std::int32_t v : ints) err.SetIntegerPlaceholder(index++, v);
+  err.E1MES(type, m.code, m.text);
+}
+
+std::int32_t ClampToInt(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
+}
+
+// 1-based view of one partition of IWK.
+struct Ref1 {
+  std::int32_t *p = nullptr;
+  std::int32_t &operator()(std::int32_t i) const { return p[i - 1]; }
+};
+
+// Doubly chained count buckets: items (rows or columns) chained by count,
+// bucket heads indexed by count 1..N, 0 ends a chain.
+struct Buckets {
+  Ref1 next, prev, head;
+
+  void push(std::int32_t item, std::int32_t count) const {
+    const std::int32_t first = head(count);
+    next(item) = first;
+    prev(item) = 0;
+    if (first > 0) prev(first) = item;
+    head(count) = item;
+  }
+  void remove(std::int32_t item, std::int32_t count) const {
+    const std::int32_t p = prev(item), q = next(item);
+    if (p > 0)
+      next(p) = q;
+    else
+      head(count) = q;
+    if (q > 0) prev(q) = p;
+  }
+  // Exchanges the places of items a and b (their counts already exchanged):
+  // b takes a's place in a's chain and a takes b's.
+  void swap_places(std::int32_t a, std::int32_t b, const Ref1 &count) const {
+    std::swap(next(a), next(b));
+    std::swap(prev(a), prev(b));
+    if (next(a) == a) next(a) = b;
+    if (prev(a) == a) prev(a) = b;
+    if (next(b) == b) next(b) = a;
+    if (prev(b) == b) prev(b) = a;
+    for (const std::int32_t x : {a, b}) {
+      if (prev(x) > 0)
+        next(prev(x)) = x;
+      else
+        head(count(x)) = x;
+      if (next(x) > 0) prev(next(x)) = x;
+    }
+  }
+};
+
+// The linked storage of one factorization, laid over WK and IWK.
+template <class T> struct Linked {
+  std::int32_t n = 0;
+  std::int32_t maxnz = 0;
+  T *values = nullptr;
+  // Per entry (slots 1..MAXNZ).
+  Ref1 rlink, clink, rowof, colof;
+  // Per row / column (1..N).
+  Ref1 rhead, chead, frhead, fchead, rcount, ccount, saved;
+  Buckets rows, cols;
+  Ref1 cand, colpos;
+  // Slot allocation: the cyclic cursor, whether it has wrapped back to slot
+  // 1 or 2, and the free list chained through the row links.
+  std::int32_t cursor = 0;
+  bool wrapped = false;
+  std::int32_t free_head = 0;
+  std::int32_t entries = 0;
+  std::int32_t peak = 0;
+  float max_a = 0.0f;
+
+  T &val(std::int32_t s) const { return values[s - 1]; }
+
+  // Next slot for a fill-in, 0 when the workspace is exhausted.
+  std::int32_t take_slot() {
+    if (!wrapped) {
+      const std::int32_t s = cursor;
+      cursor = s % maxnz + 1;
+      if (cursor <= 2) wrapped = true;
+      return s;
+    }
+    if (free_head > 0) {
+      const std::int32_t s = free_head;
+      free_head = rlink(s);
+      return s;
+    }
+    return 0;
+  }
+  void free_slot(std::int32_t s) {
+    rlink(s) = free_head;
+    free_head = s;
+  }
+  void count_entry() {
+    ++entries;
+    if (entries > peak) peak = entries;
+  }
+};
+
+struct Elimination {
+  std::int32_t stop_row = 0; // row at which the workspace ran out, 0 if it did not
+  bool failed = false;       // a TERMINAL error was raised
+};
+
+template <class T> void SwapRows(Linked<T> &L, bool rows_searched, std::int32_t r, std::int32_t k) {
+  std::swap(L.rhead(r), L.rhead(k));
+  std::swap(L.frhead(r), L.frhead(k));
+  std::swap(L.rcount(r), L.rcount(k));
+  if (rows_searched) L.rows.swap_places(r, k, L.rcount);
+  // Active entries carry their row number; multipliers get theirs from the
+  // factor list they sit in.
+  for (std::int32_t e = L.rhead(k); e > 0; e = L.rlink(e)) L.rowof(e) = k;
+  for (std::int32_t e = L.rhead(r); e > 0; e = L.rlink(e)) L.rowof(e) = r;
+}
+
+template <class T> void SwapColumns(Linked<T> &L, bool cols_searched, std::int32_t c, std::int32_t k) {
+  std::swap(L.chead(c), L.chead(k));
+  std::swap(L.fchead(c), L.fchead(k));
+  std::swap(L.ccount(c), L.ccount(k));
+  if (cols_searched) L.cols.swap_places(c, k, L.ccount);
+  // The U entries of earlier pivot rows in these columns are renumbered too:
+  // their column numbers are what the factor set records.
+  for (const std::int32_t col : {c, k}) {
+    for (std::int32_t e = L.chead(col); e > 0; e = L.clink(e)) L.colof(e) = col;
+    for (std::int32_t e = L.fchead(col); e > 0; e = L.clink(e)) L.colof(e) = col;
+  }
+}
+
+// ---- Elimination ------------------------------------------------------------
+// For k = 1..N-1:
+//  1. a column singleton is taken at once; otherwise up to IPARAM(3)
+//     candidate rows/columns of smallest count are collected (rows first on
+//     equal counts) and every entry passing the threshold |a| >= max/RPARAM(2)
+//     of its row or column is costed (rc-1)*(cc-1); lower cost wins, then
+//     fewer column entries, then the earlier entry;
+//  2. the pivot is brought to (k, k) by row and column interchanges;
+//  3. the rows of the pivot column are updated (multipliers stored in place,
+//     fill-in created at the front of the lists), the pivot row leaves the
+//     active structure, and the count buckets are maintained.
+template <class T>
+Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> iparam, std::span<float> rparam,
+                      std::span<std::int32_t> ipvt, std::span<std::int32_t> jpvt) {
+  using Tr = SparseTraits<T>;
+  err.E1PSH(Tr::kElimination);
+  Elimination out;
+  const std::int32_t n = L.n;
+
+  const float huge = AMACH(err, 2);
+  const float tiny = AMACH(err, 1);
+  const float small = tiny * huge >= 1.0f ? 100.0f * tiny : 100.0f / huge;
+  float run_min = huge;
+  float max_u = 0.0f;
+
+  for (std::int32_t i = 1; i <= n; ++i) {
+    ipvt[i - 1] = i;
+    jpvt[i - 1] = i;
+    L.frhead(i) = -i;
+    L.fchead(i) = -i;
+  }
+
+  const std::int32_t search = iparam[kIparamSearch];
+  const bool rows_searched = search != 2;
+  const bool cols_searched = search != 1;
+  std::int32_t min_row = kUnsearchedCount;
+  std::int32_t min_col = kUnsearchedCount;
+  // Filled from N down to 1 by pushing on the front, so every bucket starts
+  // in increasing order.
+  if (rows_searched) {
+    for (std::int32_t c = 1; c <= n; ++c) L.rows.head(c) = 0;
+    for (std::int32_t i = n; i >= 1; --i) {
+      L.rows.push(i, L.rcount(i));
+      min_row = std::min(min_row, L.rcount(i));
+    }
+  }
+  if (cols_searched) {
+    for (std::int32_t c = 1; c <= n; ++c) L.cols.head(c) = 0;
+    for (std::int32_t j = n; j >= 1; --j) {
+      L.cols.push(j, L.ccount(j));
+      min_col = std::min(min_col, L.ccount(j));
+    }
+  }
+
+  const std::int64_t no_cost = static_cast<std::int64_t>(n) * n;
+  const float threshold = rparam[kRparamThreshold];
+  const float drop = rparam[kRparamDrop];
+  const std::int32_t candidates = iparam[kIparamCandidates];
+  std::int32_t stop_step = 0;
+
+  for (std::int32_t k = 1; k <= n - 1; ++k) {
+    // ---- pivot choice ----
+    std::int32_t piv = 0;
+    if (min_col == 1) {
+      piv = L.chead(L.cols.head(1));
+    } else {
+      const std::int32_t c = std::min(n - k + 1, candidates);
+      std::int32_t nc = 0;
+      std::int32_t rl = min_row, cl = min_col;
+      while (nc < c) {
+        if (cl > n && rl > n) break;
+        if (cl < rl) {
+          for (std::int32_t j = L.cols.head(cl); j > 0 && nc < c; j = L.cols.next(j)) L.cand(++nc) = -j;
+          ++cl;
+        } else {
+          for (std::int32_t i = L.rows.head(rl); i > 0 && nc < c; i = L.rows.next(i)) L.cand(++nc) = i;
+          ++rl;
+        }
+      }
+      std::int64_t best = no_cost, best_cc = no_cost;
+      for (std::int32_t q = 1; q <= nc; ++q) {
+        const std::int32_t item = L.cand(q);
+        float m = 0.0f;
+        if (item > 0) {
+          for (std::int32_t e = L.rhead(item); e > 0; e = L.rlink(e)) m = std::max(m, Tr::magnitude(L.val(e)));
+          const float bound = m / threshold;
+          const std::int64_t rc1 = L.rcount(item) - 1;
+          for (std::int32_t e = L.rhead(item); e > 0; e = L.rlink(e)) {
+            if (!(Tr::magnitude(L.val(e)) >= bound)) continue;
+            const std::int64_t cc = L.ccount(L.colof(e));
+            const std::int64_t cost = rc1 * (cc - 1);
+            if (cost < best || (cost == best && cc < best_cc)) {
+              best = cost;
+              best_cc = cc;
+              piv = e;
+            }
+          }
+        } else {
+          const std::int32_t j = -item;
+          for (std::int32_t e = L.chead(j); e > 0; e = L.clink(e)) m = std::max(m, Tr::magnitude(L.val(e)));
+          const float bound = m / threshold;
+          const std::int64_t cc = L.ccount(j);
+          for (std::int32_t e = L.chead(j); e > 0; e = L.clink(e)) {
+            if (!(Tr::magnitude(L.val(e)) >= bound)) continue;
+            const std::int64_t cost = (static_cast<std::int64_t>(L.rcount(L.rowof(e))) - 1) * (cc - 1);
+            if (cost < best || (cost == best && cc < best_cc)) {
+              best = cost;
+              best_cc = cc;
+              piv = e;
+            }
+          }
+        }
+      }
+    }
+    if (piv == 0) {
+      // No entry passed the threshold (only possible with a threshold below
+      // 1 or with NaN values): treated as a zero pivot.
+      run_min = 0.0f;
+      stop_step = k;
+      break;
+    }
+
+    // ---- interchanges ----
+    const std::int32_t r = L.rowof(piv);
+    const std::int32_t pc = L.colof(piv);
+    if (r != k) {
+      std::swap(ipvt[k - 1], ipvt[r - 1]);
+      SwapRows(L, rows_searched, r, k);
+    }
+    if (pc != k) {
+      std::swap(jpvt[k - 1], jpvt[pc - 1]);
+      SwapColumns(L, cols_searched, pc, k);
+    }
+
+    // ---- pivot size ----
+    const T pivot = L.val(piv);
+    const float apiv = Tr::magnitude(pivot);
+    if (apiv > max_u) max_u = apiv;
+    if (apiv < run_min) {
+      run_min = apiv;
+      if (small >= apiv) {
+        stop_step = k;
+        break;
+      }
+    }
+
+    // ---- row updates ----
+    const T rinv = Tr::recip(pivot);
+    for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p)) L.saved(L.colof(p)) = L.ccount(L.colof(p));
+    bool singular = false;
+    for (std::int32_t e = L.chead(k), next = 0; e > 0; e = next) {
+      next = L.clink(e);
+      const std::int32_t s = L.rowof(e);
+      if (s == k) continue;
+      const std::int32_t old_count = L.rcount(s);
+      const T l = Tr::mul(L.val(e), rinv);
+      const bool dropped = drop != 0.0f && Tr::magnitude(l) <= drop;
+      // Take (S, k) out of row S; map the other columns of row S.
+      for (std::int32_t f = L.rhead(s), prev = 0; f > 0; f = L.rlink(f)) {
+        if (f == e) {
+          if (prev > 0)
+            L.rlink(prev) = L.rlink(e);
+          else
+            L.rhead(s) = L.rlink(e);
+        } else {
+          if (!dropped) L.colpos(L.colof(f)) = f;
+          prev = f;
+        }
+      }
+      --L.rcount(s);
+      if (dropped) {
+        L.free_slot(e);
+        --L.entries;
+      } else {
+        L.val(e) = l;
+        L.rlink(e) = L.frhead(s);
+        L.frhead(s) = e;
+        for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p)) {
+          if (p == piv) continue;
+          const std::int32_t j = L.colof(p);
+          const std::int32_t f = L.colpos(j);
+          if (f != 0) {
+            L.val(f) = Tr::sub(L.val(f), Tr::mul(L.val(p), l));
+          } else {
+            const std::int32_t slot = L.take_slot();
+            if (slot == 0) {
+              out.stop_row = k;
+              err.E1POP(Tr::kElimination);
+              return out;
+            }
+            L.val(slot) = Tr::neg(Tr::mul(L.val(p), l));
+            L.rowof(slot) = s;
+            L.colof(slot) = j;
+            L.rlink(slot) = L.rhead(s);
+            L.rhead(s) = slot;
+            L.clink(slot) = L.chead(j);
+            L.chead(j) = slot;
+            ++L.rcount(s);
+            ++L.ccount(j);
+            L.count_entry();
+          }
+        }
+        for (std::int32_t f = L.rhead(s); f > 0; f = L.rlink(f)) L.colpos(L.colof(f)) = 0;
+      }
+      const std::int32_t new_count = L.rcount(s);
+      if (rows_searched && new_count != old_count) {
+        L.rows.remove(s, old_count);
+        if (new_count > 0) {
+          L.rows.push(s, new_count);
+          min_row = std::min(min_row, new_count);
+        }
+      }
+      if (new_count == 0) singular = true;
+    }
+
+    // ---- the pivot row leaves the active structure ----
+    // Its factor list becomes: off-diagonal U entries (in row order), the
+    // pivot, then the multipliers stored earlier.
+    std::int32_t first = 0, last = 0;
+    for (std::int32_t p = L.rhead(k), next = 0; p > 0; p = next) {
+      next = L.rlink(p);
+      const std::int32_t j = L.colof(p);
+      if (j != k) {
+        std::int32_t q = L.chead(j), prev = 0;
+        while (q != p) {
+          assert(q > 0);
+          prev = q;
+          q = L.clink(q);
+        }
+        if (prev > 0)
+          L.clink(prev) = L.clink(p);
+        else
+          L.chead(j) = L.clink(p);
+        --L.ccount(j);
+        if (L.ccount(j) == 0) singular = true;
+      }
+      L.clink(p) = L.fchead(j);
+      L.fchead(j) = p;
+      max_u = std::max(max_u, Tr::magnitude(L.val(p)));
+      if (p != piv) {
+        if (last > 0)
+          L.rlink(last) = p;
+        else
+          first = p;
+        last = p;
+      }
+    }
+    L.rlink(piv) = L.frhead(k);
+    if (last > 0) {
+      L.rlink(last) = piv;
+      L.frhead(k) = first;
+    } else {
+      L.frhead(k) = piv;
+    }
+    L.rhead(k) = -k;
+    L.chead(k) = -k;
+
+    // ---- bucket maintenance ----
+    if (cols_searched) {
+      L.cols.remove(k, L.saved(k));
+      for (std::int32_t p = L.frhead(k); p != piv; p = L.rlink(p)) {
+        const std::int32_t j = L.colof(p);
+        const std::int32_t now = L.ccount(j);
+        if (now == L.saved(j)) continue;
+        L.cols.remove(j, L.saved(j));
+        if (now > 0) {
+          L.cols.push(j, now);
+          min_col = std::min(min_col, now);
+        }
+      }
+      while (min_col <= n && L.cols.head(min_col) <= 0) ++min_col;
+    }
+    if (rows_searched) {
+      L.rows.remove(k, L.rcount(k));
+      while (min_row <= n && L.rows.head(min_row) <= 0) ++min_row;
+    }
+    if (singular) {
+      // A row or column without active entries: the matrix is structurally
+      // singular, a zero pivot is bound to follow.
+      run_min = 0.0f;
+      stop_step = k;
+      break;
+    }
+  }
+
+  if (stop_step == 0) {
+    // The one entry left in row N is the last pivot.
+    const std::int32_t e = L.rhead(n);
+    assert(e > 0 && L.colof(e) == n && L.rlink(e) <= 0);
+    L.rlink(e) = L.frhead(n);
+    L.frhead(n) = e;
+    L.clink(e) = L.fchead(n);
+    L.fchead(n) = e;
+    L.rhead(n) = -n;
+    L.chead(n) = -n;
+    const float alast = Tr::magnitude(L.val(e));
+    if (alast < run_min) run_min = alast;
+    // It is a U entry like any other (growth = largest |U| / largest |A|).
+    max_u = std::max(max_u, alast);
+  }
+
+  iparam[kIparamPeak] = L.peak;
+  rparam[kRparamGrowth] = max_u / L.max_a;
+  rparam[kRparamMinPivot] = run_min;
+  if (std::sqrt(small) * 0.01f >= rparam[kRparamMinPivot]) Raise(err, kWarning, kNumericallySingular);
+  if (rparam[kRparamGrowth] > rparam[kRparamGrowthLimit]) {
+    err.SetRealPlaceholder(1, rparam[kRparamGrowth]);
+    err.SetRealPlaceholder(2, rparam[kRparamGrowthLimit]);
+    Raise(err, kWarning, kGrowth);
+  }
+  if (small >= rparam[kRparamMinPivot]) {
+    Raise(err, kTerminal, kPivotUnderflow, {stop_step != 0 ? stop_step : n});
+    out.failed = true;
+  }
+  err.E1POP(Tr::kElimination);
+  return out;
+}
+
+// Orders (column, row) pairs held in w[2i], w[2i+1] ascending, for orders
+// whose position keys do not fit 32 bits. Only the grouping of equal
+// positions matters, so any ascending sort does.
+void SortPositionPairs(std::int32_t *w, std::int32_t m) {
+  auto less = [w](std::int32_t a, std::int32_t b) {
+    return w[2 * a] < w[2 * b] || (w[2 * a] == w[2 * b] && w[2 * a + 1] < w[2 * b + 1]);
+  };
+  auto exchange = [w](std::int32_t a, std::int32_t b) {
+    std::swap(w[2 * a], w[2 * b]);
+    std::swap(w[2 * a + 1], w[2 * b + 1]);
+  };
+  auto sift = [&](std::int32_t root, std::int32_t end) {
+    while (2 * static_cast<std::int64_t>(root) + 1 < end) {
+      std::int32_t child = 2 * root + 1;
+      if (child + 1 < end && less(child, child + 1)) ++child;
+      if (!less(root, child)) return;
+      exchange(root, child);
+      root = child;
+    }
+  };
+  for (std::int32_t start = m / 2 - 1; start >= 0; --start) sift(start, m);
+  for (std::int32_t end = m - 1; end > 0; --end) {
+    exchange(0, end);
+    sift(0, end);
+  }
+}
+
+// Reports every position given twice (one message per equal adjacent pair).
+void CheckDuplicates(ErrorModule &err, std::int32_t n, std::int32_t nz, std::span<const std::int32_t> irow,
+                     std::span<const std::int32_t> jcol, std::span<std::int32_t> iwk) {
+  if (n <= kMaxKeyedOrder) {
+    std::int32_t *keys = iwk.data();
+    for (std::int32_t i = 0; i < nz; ++i) keys[i] = (jcol[i] - 1) * n + irow[i];
+    SVIGN(err, nz, keys, keys);
+    for (std::int32_t i = 1; i < nz; ++i)
+      if (keys[i] == keys[i - 1]) Raise(err, kTerminal, kDuplicate, {(keys[i] - 1) % n + 1, (keys[i] - 1) / n + 1});
+    return;
+  }
+  std::int32_t *pairs = iwk.data();
+  for (std::int32_t i = 0; i < nz; ++i) {
+    pairs[2 * i] = jcol[i];
+    pairs[2 * i + 1] = irow[i];
+  }
+  SortPositionPairs(pairs, nz);
+  for (std::int32_t i = 1; i < nz; ++i)
+    if (pairs[2 * i] == pairs[2 * i - 2] && pairs[2 * i + 1] == pairs[2 * i - 1])
+      Raise(err, kTerminal, kDuplicate, {pairs[2 * i + 1], pairs[2 * i]});
+}
+
+// Raw storage for the work arrays, released at the end of the call.
+struct RawBlock {
+  void *p = nullptr;
+  explicit RawBlock(std::size_t bytes) : p(::operator new(bytes, std::nothrow)) {}
+  RawBlock(const RawBlock &) = delete;
+  RawBlock &operator=(const RawBlock &) = delete;
+  ~RawBlock() { ::operator delete(p); }
+};
+
+} // namespace
+
+// ---- Second level: triplet checks, linked storage, copy-out -----------------
+template <class T>
+void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std::span<const T> a,
+                         std::span<const std::int32_t> irow, std::span<const std::int32_t> jcol,
+                         std::span<std::int32_t> iparam, std::span<float> rparam, std::int32_t &nfac,
+                         std::int32_t &nl, std::span<T> fac, std::span<std::int32_t> irfac,
+                         std::span<std::int32_t> jcfac, std::span<std::int32_t> ipvt, std::span<std::int32_t> jpvt,
+                         std::span<T> wk, std::int32_t lwk, std::span<std::int32_t> iwk, std::int32_t liwk) {
+  using Tr = SparseTraits<T>;
+  err.E1PSH(Tr::kSecond);
+  std::int32_t hold = 0;
+
+  [&] {
+    if (n <= 0) Raise(err, kTerminal, Tr::kSecondOrder, {n});
+    if (nz <= 0) Raise(err, kTerminal, kSecondNz, {nz});
+    if (err.N1RCD(0) != 0) return;
+
+    bool in_range = true;
+    for (std::int32_t i = 0; i < nz; ++i)
+      if (irow[i] < 1 || irow[i] > n) {
+        Raise(err, kTerminal, kRowRange, {i + 1, irow[i]});
+        in_range = false;
+      }
+    for (std::int32_t i = 0; i < nz; ++i)
+      if (jcol[i] < 1 || jcol[i] > n) {
+        Raise(err, kTerminal, kColRange, {i + 1, jcol[i]});
+        in_range = false;
+      }
+    // Positions are only formed from valid rows and columns, and only where
+    // the integer workspace can hold them (a short LIWK is reported below).
+    const std::int64_t key_room = n <= kMaxKeyedOrder ? nz : 2 * static_cast<std::int64_t>(nz);
+    if (in_range && liwk >= key_room) CheckDuplicates(err, n, nz, irow, jcol, iwk);
+    if (err.N1RCD(0) != 0) return;
+
+    err.L15XG(0, hold);
+    if (hold != kHoldUnderDriver) {
+      hold = kHoldDirect;
+      err.L15XG(1, hold);
+      if (lwk < nz) Raise(err, kTerminal, kLwk, {lwk, nz});
+      const std::int64_t need = 15LL * n + 4LL * nz;
+      if (liwk < need) Raise(err, kTerminal, kLiwk, {liwk, ClampToInt(need)});
+      if (err.N1RCD(0) != 0) return;
+      if (iparam[kIparamDefaultsFlag] == 0) Tr::defaults(iparam, rparam);
+    }
+
+    // ---- partition the workspace ----
+    const std::int32_t maxnz =
+        static_cast<std::int32_t>(std::min<std::int64_t>(lwk, (static_cast<std::int64_t>(liwk) - 15LL * n) / 4));
+    assert(static_cast<std::int64_t>(wk.size()) >= maxnz);
+    assert(static_cast<std::int64_t>(iwk.size()) >= 4LL * maxnz + 15LL * n);
+    Linked<T> L;
+    L.n = n;
+    L.maxnz = maxnz;
+    L.values = wk.data();
+    std::int32_t *base = iwk.data();
+    L.rlink.p = base;
+    L.clink.p = base + maxnz;
+    L.rowof.p = base + 2 * static_cast<std::ptrdiff_t>(maxnz);
+    L.colof.p = base + 3 * static_cast<std::ptrdiff_t>(maxnz);
+    std::int32_t *per = base + 4 * static_cast<std::ptrdiff_t>(maxnz);
+    Ref1 *const per_order[] = {&L.rhead,     &L.chead,     &L.frhead,    &L.fchead,    &L.rcount,
+                               &L.ccount,    &L.saved,     &L.rows.next, &L.rows.prev, &L.rows.head,
+                               &L.cols.next, &L.cols.prev, &L.cols.head, &L.cand,      &L.colpos};
+    static_assert(sizeof(per_order) / sizeof(per_order[0]) == kPerOrderArrays);
+    for (Ref1 *r : per_order) {
+      r->p = per;
+      per += n;
+    }
+    for (std::int32_t i = 1; i <= n; ++i) {
+      L.rhead(i) = -i;
+      L.chead(i) = -i;
+      L.rcount(i) = 0;
+      L.ccount(i) = 0;
+      L.colpos(i) = 0;
+    }
+
+    // ---- insert the triplets in their given order ----
+    // Slots are taken cyclically from slot 2 (slot s is followed by
+    // s mod MAXNZ + 1); slot 1 is kept on the free list unless the triplets
+    // fill every slot.
+    std::int32_t cursor = maxnz == 1 ? 1 : 2;
+    for (std::int32_t t = 0; t < nz; ++t) {
+      const std::int32_t s = cursor;
+      cursor = s % maxnz + 1;
+      const std::int32_t i = irow[t], j = jcol[t];
+      L.val(s) = a[t];
+      L.rowof(s) = i;
+      L.colof(s) = j;
+      L.rlink(s) = L.rhead(i);
+      L.rhead(i) = s;
+      L.clink(s) = L.chead(j);
+      L.chead(j) = s;
+      ++L.rcount(i);
+      ++L.ccount(j);
+      L.count_entry();
+      L.max_a = std::max(L.max_a, Tr::magnitude(a[t]));
+    }
+    L.cursor = cursor;
+    L.wrapped = cursor <= 2;
+    if (nz < maxnz) {
+      L.free_head = 1;
+      L.rlink(1) = 0;
+    }
+
+    for (std::int32_t i = 1; i <= n; ++i)
+      if (L.rcount(i) == 0) Raise(err, kTerminal, kEmptyRow, {i});
+    for (std::int32_t j = 1; j <= n; ++j)
+      if (L.ccount(j) == 0) Raise(err, kTerminal, kEmptyColumn, {j});
+    if (err.N1RCD(0) != 0) return;
+
+    const Elimination result = Eliminate(err, L, iparam, rparam, ipvt, jpvt);
+
+    if (result.stop_row != 0) {
+      if (hold == kHoldDirect)
+        Raise(err, kTerminal, kDirectExhausted, {result.stop_row, lwk, liwk, maxnz});
+      else if (iparam[kIparamWorkspace] != 0)
+        Raise(err, kTerminal, kLimitExhausted, {result.stop_row, iparam[kIparamWorkspace]});
+      else
+        Raise(err, kTerminal, Tr::kDefaultExhausted,
+              {result.stop_row, ClampToInt(15LL * n + static_cast<std::int64_t>(Tr::kDriverPerNz) * nz)});
+      return;
+    }
+    if (nfac < L.entries) {
+      Raise(err, kTerminal, kNfacSmall, {nfac, L.entries});
+      return;
+    }
+    // A completed elimination is copied out even when it raised one of its
+    // two warnings, so the host always holds the factors of this matrix.
+    if (result.failed) return;
+
+    // ---- copy-out: L by increasing row, then U from row N down to row 1 ----
+    std::int32_t pos = 0;
+    for (std::int32_t k = 2; k <= n; ++k)
+      for (std::int32_t e = L.frhead(k); e > 0; e = L.rlink(e))
+        if (L.colof(e) < k) {
+          fac[pos] = L.val(e);
+          irfac[pos] = k;
+          jcfac[pos] = L.colof(e);
+          ++pos;
+        }
+    nl = pos;
+    for (std::int32_t k = n; k >= 1; --k)
+      for (std::int32_t e = L.frhead(k); e > 0; e = L.rlink(e))
+        if (L.colof(e) >= k) {
+          fac[pos] = L.val(e);
+          irfac[pos] = k;
+          jcfac[pos] = L.colof(e);
+          ++pos;
+        }
+    nfac = pos;
+  }();
+
+  if (hold == kHoldDirect) {
+    std::int32_t cleared = 0;
+    err.L15XG(1, cleared);
+  }
+  err.E1POP(Tr::kSecond);
+}
+
+// ---- Driver: checks, defaults, workspace ------------------------------------
+template <class T>
+void FactorTriplets(ErrorModule &err, std::int32_t n, std::int32_t nz, std::span<const T> a,
+                    std::span<const std::int32_t> irow, std::span<const std::int32_t> jcol,
+                    std::span<std::int32_t> iparam, std::span<float> rparam, std::int32_t &nfac, std::int32_t &nl,
+                    std::span<T> fac, std::span<std::int32_t> irfac, std::span<std::int32_t> jcfac,
+                    std::span<std::int32_t> ipvt, std::span<std::int32_t> jpvt, WorkspaceRequest request) {
+  using Tr = SparseTraits<T>;
+  err.E1PSH(Tr::kDriver);
+  if (n <= 0) Raise(err, kTerminal, Tr::kDriverOrder, {n});
+  if (nz <= 0) Raise(err, kTerminal, kDriverNz, {nz});
+  if (iparam[kIparamDefaultsFlag] == 0) Tr::defaults(iparam, rparam);
+
+  const float least = 15.0f * static_cast<float>(n) + static_cast<float>(Tr::kDriverPerNz) * static_cast<float>(nz);
+  const float largest = static_cast<float>(IMACH(5));
+  if (least > largest) {
+    err.SetRealPlaceholder(1, least);
+    err.SetRealPlaceholder(2, largest);
+    Raise(err, kTerminal, Tr::kWorkspaceOverflow);
+    err.E1POP(Tr::kDriver);
+    return;
+  }
+  const std::int64_t least_int = 15LL * n + static_cast<std::int64_t>(Tr::kDriverPerNz) * nz;
+  const std::int32_t limit = iparam[kIparamWorkspace];
+  if (limit != 0 && limit < least_int) Raise(err, kTerminal, Tr::kWorkspaceLimit, {limit, ClampToInt(least_int)});
+
+  std::int32_t hold = kHoldUnderDriver;
+  err.L15XG(1, hold);
+  if (err.N1RCD(0) == 0) {
+    const std::int64_t maxnz =
+        limit == 0 ? static_cast<std::int64_t>(kDefaultFillFactor) * nz : (limit - 15LL * n) / kWorkspaceDivisor;
+    const std::int64_t liwk = 15LL * n + 4LL * maxnz;
+    constexpr std::int64_t kIntMax = std::numeric_limits<std::int32_t>::max();
+    // Slots and their integer arrays are addressed with 32-bit integers: a
+    // request beyond them cannot be met.
+    bool granted = maxnz <= kIntMax && liwk <= kIntMax;
+    const std::size_t iwk_bytes = granted ? static_cast<std::size_t>(liwk) * sizeof(std::int32_t) : 0;
+    const std::size_t wk_bytes = granted ? static_cast<std::size_t>(maxnz) * sizeof(T) : 0;
+    if (granted && request != nullptr) granted = request(static_cast<std::size_t>(liwk), wk_bytes);
+    if (granted) {
+      RawBlock iwk_block(iwk_bytes);
+      RawBlock wk_block(wk_bytes);
+      if (iwk_block.p != nullptr && wk_block.p != nullptr) {
+        const auto lwk32 = static_cast<std::int32_t>(maxnz);
+        const auto liwk32 = static_cast<std::int32_t>(liwk);
+        FactorWithWorkspace<T>(err, n, nz, a, irow, jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt,
+                               std::span<T>(static_cast<T *>(wk_block.p), static_cast<std::size_t>(maxnz)), lwk32,
+                               std::span<std::int32_t>(static_cast<std::int32_t *>(iwk_block.p),
+                                                       static_cast<std::size_t>(liwk)),
+                               liwk32);
+      } else {
+        granted = false;
+      }
+    }
+    if (!granted) {
+      if (limit != 0)
+        Raise(err, kTerminal, kAllocLimit, {limit});
+      else
+        Raise(err, kTerminal, kAllocDefault, {nz});
+    }
+  }
+  hold = 0;
+  err.L15XG(1, hold);
+  err.E1POP(Tr::kDriver);
+}
+
+template void FactorTriplets<float>(ErrorModule &, std::int32_t, std::int32_t, std::span<const float>,
+                                    std::span<const std::int32_t>, std::span<const std::int32_t>,
+                                    std::span<std::int32_t>, std::span<float>, std::int32_t &, std::int32_t &,
+                                    std::span<float>, std::span<std::int32_t>, std::span<std::int32_t>,
+                                    std::span<std::int32_t>, std::span<std::int32_t>, WorkspaceRequest);
+template void FactorTriplets<Complex>(ErrorModule &, std::int32_t, std::int32_t, std::span<const Complex>,
+                                      std::span<const std::int32_t>, std::span<const std::int32_t>,
+                                      std::span<std::int32_t>, std::span<float>, std::int32_t &, std::int32_t &,
+                                      std::span<Complex>, std::span<std::int32_t>, std::span<std::int32_t>,
+                                      std::span<std::int32_t>, std::span<std::int32_t>, WorkspaceRequest);
+template void FactorWithWorkspace<float>(ErrorModule &, std::int32_t, std::int32_t, std::span<const float>,
+                                         std::span<const std::int32_t>, std::span<const std::int32_t>,
+                                         std::span<std::int32_t>, std::span<float>, std::int32_t &, std::int32_t &,
+                                         std::span<float>, std::span<std::int32_t>, std::span<std::int32_t>,
+                                         std::span<std::int32_t>, std::span<std::int32_t>, std::span<float>,
+                                         std::int32_t, std::span<std::int32_t>, std::int32_t);
+template void FactorWithWorkspace<Complex>(ErrorModule &, std::int32_t, std::int32_t, std::span<const Complex>,
+                                           std::span<const std::int32_t>, std::span<const std::int32_t>,
+                                           std::span<std::int32_t>, std::span<float>, std::int32_t &,
+                                           std::int32_t &, std::span<Complex>, std::span<std::int32_t>,
+                                           std::span<std::int32_t>, std::span<std::int32_t>,
+                                           std::span<std::int32_t>, std::span<Complex>, std::int32_t,
+                                           std::span<std::int32_t>, std::int32_t);
+
+} // namespace orvek::sparse
