@@ -34,7 +34,7 @@ extern "C" ORVEK_API void ORVEK_CALL MatYR(const int32_t *NIN, const int32_t *ID
   {
     frame::ArgumentGuard guard(err, kName);
     bool ok = guard.reject_if(n_in < 1 || n_in > kMaxRowIndexedEntries, kNinRange, {n_in});
-    ok = guard.reject_if(n < 1 || n > kMaxRowIndexedEntries, kNRange, {n}) && ok;
+    ok = ok && guard.reject_if(n < 1 || n > kMaxRowIndexedEntries, kNRange, {n});
     ok = ok && CheckReductionInput(guard, {kEndPointer, kIoldRange, kRowPointer, kColumn}, n_in, IJA, IOLD, n, 0,
                                    true);
     if (ok) {

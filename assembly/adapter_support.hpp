@@ -70,7 +70,8 @@ struct BranchRejections {
 // Reads NODES only when NB fits.
 inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections &texts, std::int32_t n,
                              std::int32_t max_n, std::int32_t nb, const std::int32_t *nodes) {
-  bool ok = guard.reject_if(n < 1 || n > max_n, texts.n_range, {n});
+  // One message per call: the checks stop at the first offence.
+  if (!guard.reject_if(n < 1 || n > max_n, texts.n_range, {n})) return false;
   if (!guard.reject_if(nb > kMaxBranches, texts.nb_range, {nb})) return false;
   const frame::Mat<const std::int32_t, kLdBranch> ends(nodes);
   for (std::int32_t col = 1; col <= 2; ++col) {
@@ -79,7 +80,7 @@ inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections
       if (!guard.reject_if(node < 1 || node > n, texts.node, {b, col, node, n})) return false;
     }
   }
-  return ok;
+  return true;
 }
 
 // Copies the split-complex branch data of branches 1..NB into storage and
