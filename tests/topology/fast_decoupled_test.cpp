@@ -223,7 +223,7 @@ TEST(MatriciVektoriBX, LengthErrorWithStoppingOffLeavesZeroDiagonals) {
   EXPECT_EQ(err.last_code(), 1);
   EXPECT_EQ(err.last_message(), "The length of vectors IA, IB, and IPERM must be greater than or equal to one.  "
                                 "On input the length, N, is given as 0.");
-  EXPECT_EQ(capture.text, "\n"
+  EXPECT_EQ(WithNeutralUserLine(capture.text), "\n"
                           " *** TERMINAL ERROR 1 from SVIGP.  The length of vectors IA, IB, and IPERM\n"
                           " ***          must be greater than or equal to one.  On input the length, N,\n"
                           " ***          is given as 0.\n"
@@ -231,7 +231,7 @@ TEST(MatriciVektoriBX, LengthErrorWithStoppingOffLeavesZeroDiagonals) {
                           "     Routine name                    Error type  Error code\n"
                           "     ------------                    ----------  ----------\n"
                           "     SVIGP                                5           1\n"
-                          "     USER                                 0           0\n");
+                          "     USER\n");
   ASSERT_EQ(l.first.nz, 3);
   ASSERT_EQ(l.second.nz, 2);
   for (std::int32_t i = 1; i <= 3; ++i) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,6 +67,13 @@ inline Ordering CallMultiPodred(const Incidence &inc, std::int32_t nb) {
   MultiPodred(&inc.n, inc.ija.data(), inc.ibr.data(), o.ord.data(), o.cnt.data(), o.bl.data(), o.par.data(),
               &o.nc);
   return o;
+}
+
+// The traceback's USER line shows the last error that reached the user
+// level in this process (earlier tests included); it is neutralised so
+// that printed texts can be compared whatever ran before.
+inline std::string WithNeutralUserLine(const std::string &text) {
+  return std::regex_replace(text, std::regex("\n     USER +-?[0-9]+ +-?[0-9]+\n"), "\n     USER\n");
 }
 
 inline std::string CasesDir() {
