@@ -28,6 +28,12 @@ constexpr double kProgressAfterSeconds = 0.5; // quiet for studies shorter than 
 
 using Clock = std::chrono::steady_clock;
 
+std::string Sci(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1e", v);
+  return buf;
+}
+
 std::string Num(double v) {
   std::ostringstream s;
   s << v;
@@ -95,6 +101,13 @@ int Run(int argc, char **argv) {
 
   rep.pf = RunPowerFlow(net, h, o);
   const bool converged = rep.pf->converged;
+  if (rep.pf->resolution > o.tolerance)
+    rep.notes.push_back("the tolerance " + Sci(o.tolerance) +
+                        " pu is below the single-precision resolution of the node powers (about " +
+                        Sci(rep.pf->resolution) + " pu at bus " +
+                        std::to_string(net.bus_of_node[rep.pf->resolution_node - 1]) +
+                        "): the iteration ends below it only when the rounding happens to allow; "
+                        "a larger --tol makes the study robust");
   std::string failure;
   if (!converged) {
     std::ostringstream s;

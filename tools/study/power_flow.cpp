@@ -152,6 +152,18 @@ PowerFlowResult RunPowerFlow(const casefile::Network &net, const casefile::HostA
     }
   }
 
+  // Resolution of the computed node powers at the final voltages.
+  for (std::int32_t i = 0; i < n - 1; ++i) {
+    double sum = std::hypot(y.sa[i], y.sa[i + ORVEK_LD_NONZERO]) * r.vm[i];
+    for (std::int32_t k = y.ija[i]; k < y.ija[i + 1]; ++k)
+      sum += std::hypot(y.sa[k - 1], y.sa[k - 1 + ORVEK_LD_NONZERO]) * r.vm[y.ija[k - 1] - 1];
+    const double res = kFloatRounding * r.vm[i] * sum;
+    if (res > r.resolution) {
+      r.resolution = res;
+      r.resolution_node = i + 1;
+    }
+  }
+
   r.p.assign(n, 0.0f);
   r.q.assign(n, 0.0f);
   for (std::int32_t i = 0; i < n; ++i) {

@@ -15,6 +15,7 @@ inline constexpr double kPi = 3.14159265358979323846;
 // marks a factorization that returned after its singular or growth warning.
 inline constexpr float kSingularPivot = 1.1e-20f;
 inline constexpr float kMaxGrowth = 1.0e16f;
+inline constexpr double kFloatRounding = 5.9604644775390625e-8; // 2^-24, half an ulp of 1
 
 // Throws StudyError when RPARAM marks a failed factorization.
 void CheckFactorQuality(const float *rparam, const char *what);
