@@ -114,6 +114,9 @@ int Run(int argc, char **argv) {
     s << "the power flow did not converge in " << rep.pf->iterations << " iterations (largest mismatch P "
       << rep.pf->max_dp << " pu at bus " << (rep.pf->worst_p_node ? net.bus_of_node[rep.pf->worst_p_node - 1] : 0)
       << ", Q " << rep.pf->max_dq << " pu)";
+    if (rep.pf->resolution > o.tolerance)
+      s << "; the single-precision resolution of the node powers is about " << Sci(rep.pf->resolution)
+        << " pu, above the tolerance: try --tol " << Sci(2 * rep.pf->resolution);
     failure = s.str();
     rep.notes.push_back(failure + (o.flat_prefault || fault_nodes.empty() ? "" : "; no fault study"));
     if (!o.flat_prefault) fault_nodes.clear();
