@@ -15,7 +15,8 @@ namespace {
 
 constexpr std::string_view kRoutine = "MAUX";
 constexpr frame::Rejection kTooManyBranches{1, "NB = %(I1) must not exceed 2499."};
-constexpr frame::Rejection kNodeOutOfRange{2, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+constexpr frame::Rejection kNodeOutOfRange{2,
+                                           "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 constexpr frame::Rejection kListsTooLong{
     3, "N = %(I1) is too large: N + 1 + 2*NB must not exceed 2147483647 with NB = %(I2)."};
 
@@ -47,8 +48,8 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, const std::int32_t *nodes,
 } // namespace
 } // namespace orvek::topology
 
-extern "C" ORVEK_API void ORVEK_CALL MAUX(const int32_t *N, const int32_t *NODES, const int32_t *NB, int32_t *IJA,
-                                          int32_t *IBR) {
+extern "C" ORVEK_API void ORVEK_CALL MAUX(const int32_t *N, const int32_t *NODES, const int32_t *NB,
+                                          int32_t *IJA, int32_t *IBR) {
   using namespace orvek;
   using namespace orvek::topology;
   const std::int32_t n = *N, nb = *NB;

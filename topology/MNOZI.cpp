@@ -33,8 +33,10 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, const std::int32_t *ija) {
   if (!guard.reject_if(n > kMaxNodes, kTooManyNodes, {n})) return guard.passed();
   if (!guard.reject_if(IJA(1) != n + 2, kFirstPointer, {IJA(1), n + 2})) return guard.passed();
   for (std::int32_t i = 1; i <= n; ++i)
-    if (!guard.reject_if(IJA(i + 1) < IJA(i), kPointerOrder, {i + 1, IJA(i + 1), i, IJA(i)})) return guard.passed();
-  if (!guard.reject_if(IJA(n + 1) - 1 > kMaxNonzeros, kTooManyPositions, {IJA(n + 1) - 1})) return guard.passed();
+    if (!guard.reject_if(IJA(i + 1) < IJA(i), kPointerOrder, {i + 1, IJA(i + 1), i, IJA(i)}))
+      return guard.passed();
+  if (!guard.reject_if(IJA(n + 1) - 1 > kMaxNonzeros, kTooManyPositions, {IJA(n + 1) - 1}))
+    return guard.passed();
   for (std::int32_t k = n + 2; k <= IJA(n + 1) - 1; ++k)
     if (!guard.reject_if(IJA(k) < 1 || IJA(k) > n, kColumnOutOfRange, {k, IJA(k), n})) return guard.passed();
   return guard.passed();
@@ -43,8 +45,8 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, const std::int32_t *ija) {
 } // namespace
 } // namespace orvek::topology
 
-extern "C" ORVEK_API void ORVEK_CALL MNOZI(const float *SA, const int32_t *IJA, const float *VM, const float *VA,
-                                           float *S, const int32_t *N) {
+extern "C" ORVEK_API void ORVEK_CALL MNOZI(const float *SA, const int32_t *IJA, const float *VM,
+                                           const float *VA, float *S, const int32_t *N) {
   using namespace orvek;
   using namespace orvek::topology;
   const std::int32_t n = *N;

@@ -24,7 +24,8 @@ constexpr frame::Rejection kTooManyBranches{1, "NB = %(I1) must not exceed 5000.
 constexpr frame::Rejection kTooManyNodes{
     2, "N = %(I1) must not exceed 46340, the largest node count whose branch keys fit in 32 bits."};
 constexpr frame::Rejection kNpqOutOfRange{3, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
-constexpr frame::Rejection kNodeOutOfRange{4, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+constexpr frame::Rejection kNodeOutOfRange{4,
+                                           "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 
 std::int32_t order_perm[kMaxBranches];
 std::int32_t order_key[kMaxBranches];
@@ -49,19 +50,20 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, std::int32_t npq, const st
 } // namespace orvek::topology
 
 extern "C" ORVEK_API void ORVEK_CALL Matrici_VektoriBX(const int32_t *N, const int32_t *NPQ, const float *Z,
-                                                       const float *T, const int32_t *NODES, const int32_t *NB,
-                                                       int32_t *IROW1, int32_t *JCOL1, float *VAL1, int32_t *NZ1,
-                                                       int32_t *IROW2, int32_t *JCOL2, float *VAL2,
-                                                       int32_t *NZ2) {
+                                                       const float *T, const int32_t *NODES,
+                                                       const int32_t *NB, int32_t *IROW1, int32_t *JCOL1,
+                                                       float *VAL1, int32_t *NZ1, int32_t *IROW2,
+                                                       int32_t *JCOL2, float *VAL2, int32_t *NZ2) {
   using namespace orvek;
   using namespace orvek::topology;
   const std::int32_t n = *N, npq = *NPQ, nb = *NB;
   ErrorModule &err = errors();
   if (!CheckArguments(err, n, npq, NODES, nb)) return;
   const auto branches = static_cast<std::size_t>(nb >= 1 ? nb : 0);
-  const DecoupledBranches data{std::span<const float>(Z, branches), std::span<const float>(Z + kLdBranch, branches),
-                               std::span<const float>(T, branches), std::span<const std::int32_t>(NODES, branches),
-                               std::span<const std::int32_t>(NODES + kLdBranch, branches)};
+  const DecoupledBranches data{
+      std::span<const float>(Z, branches), std::span<const float>(Z + kLdBranch, branches),
+      std::span<const float>(T, branches), std::span<const std::int32_t>(NODES, branches),
+      std::span<const std::int32_t>(NODES + kLdBranch, branches)};
   // The host sizes its lists for L + 2 * (node pairs inside 1..L) entries.
   const std::size_t room1 = static_cast<std::size_t>(n > 1 ? n - 1 : 0) + 2 * branches;
   const std::size_t room2 = static_cast<std::size_t>(npq) + 2 * branches;

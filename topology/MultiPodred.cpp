@@ -23,19 +23,22 @@ constexpr std::int32_t kMaxOrderedNodes = kMaxComponents + kMaxBranches;
 
 constexpr frame::Rejection kNodesTooFew{1, "N = %(I1) must be at least 1."};
 constexpr frame::Rejection kNodesTooMany{
-    2, "N = %(I1) must not exceed 6000: with at most 5000 branches more nodes form more than 1000 components."};
+    2,
+    "N = %(I1) must not exceed 6000: with at most 5000 branches more nodes form more than 1000 components."};
 constexpr frame::Rejection kFirstPointer{3, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
 constexpr frame::Rejection kPointerOrder{4, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
 constexpr frame::Rejection kListsTooLong{
-    5, "The lists hold IJA(N+1) - IJA(1) = %(I1) entries; at most 10000, two for each of 5000 branches, fit."};
+    5,
+    "The lists hold IJA(N+1) - IJA(1) = %(I1) entries; at most 10000, two for each of 5000 branches, fit."};
 constexpr frame::Rejection kNeighbourOutOfRange{6, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr frame::Rejection kBranchOutOfRange{
     7, "IBR(%(I1)) = %(I2) must lie between 1 and NB = %(I3), half the number of list entries."};
 constexpr frame::Rejection kBranchCount{
     8, "Branch %(I1) occurs %(I2) times in IBR; every branch must occur exactly twice, once at each end."};
 constexpr frame::Rejection kUnmatchedEntry{
-    9, "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
-       "of node %(I2)."};
+    9,
+    "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
+    "of node %(I2)."};
 constexpr frame::Rejection kTooManyComponents{
     10, "The network of N = %(I1) nodes and NB = %(I2) branches has more than 1000 components."};
 
@@ -78,7 +81,8 @@ bool CheckLists(frame::ArgumentGuard &guard, std::int32_t n, const std::int32_t 
     for (std::int32_t k = IJA(u); k < IJA(u + 1); ++k) {
       const std::int32_t v = IJA(k), b = IBR(k);
       bool matched = false;
-      for (std::int32_t h = IJA(v); h < IJA(v + 1) && !matched; ++h) matched = h != k && IJA(h) == u && IBR(h) == b;
+      for (std::int32_t h = IJA(v); h < IJA(v + 1) && !matched; ++h)
+        matched = h != k && IJA(h) == u && IBR(h) == b;
       if (!guard.reject_if(!matched, kUnmatchedEntry, {k, v, b, u})) return false;
     }
   }

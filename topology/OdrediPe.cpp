@@ -14,8 +14,8 @@ DensePowerWork work;
 } // namespace
 } // namespace orvek::topology
 
-extern "C" ORVEK_API void ORVEK_CALL OdrediPe(const int32_t *N, const float *GR, const float *GI, const float *VM,
-                                              const float *VA, float *P) {
+extern "C" ORVEK_API void ORVEK_CALL OdrediPe(const int32_t *N, const float *GR, const float *GI,
+                                              const float *VM, const float *VA, float *P) {
   using namespace orvek;
   using namespace orvek::topology;
   const std::int32_t n = *N;

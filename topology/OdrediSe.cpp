@@ -15,8 +15,9 @@ DensePowerWork work;
 } // namespace
 } // namespace orvek::topology
 
-extern "C" ORVEK_API void ORVEK_CALL OdrediSe(const int32_t *N, const float *GR, const float *GI, const float *VM,
-                                              const float *VA, float *P, float *Q, float *CI) {
+extern "C" ORVEK_API void ORVEK_CALL OdrediSe(const int32_t *N, const float *GR, const float *GI,
+                                              const float *VM, const float *VA, float *P, float *Q,
+                                              float *CI) {
   using namespace orvek;
   using namespace orvek::topology;
   const std::int32_t n = *N;

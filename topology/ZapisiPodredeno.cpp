@@ -20,7 +20,8 @@ constexpr frame::Rejection kTooManyComponents{1, "NC = %(I1) must not exceed 50.
 constexpr frame::Rejection kNodeCount{
     2, "Component %(I1) has CNT(%(I1), 1) - CNT(%(I2), 1) = %(I3) nodes; it must have between 1 and 1000."};
 constexpr frame::Rejection kBranchCount{
-    3, "Component %(I1) has CNT(%(I1), 2) - CNT(%(I2), 2) = %(I3) branches; it must have between 0 and 1000."};
+    3,
+    "Component %(I1) has CNT(%(I1), 2) - CNT(%(I2), 2) = %(I3) branches; it must have between 0 and 1000."};
 constexpr frame::Rejection kChordCount{4, "Component %(I1) has %(I2) chords; it must have at most 150."};
 constexpr frame::Rejection kChordOutOfRange{
     5, "BL(%(I1)) = %(I2), a chord of component %(I3), must lie between 1 and 5000."};
@@ -43,10 +44,14 @@ bool CheckArguments(ErrorModule &err, const std::int32_t *cnt, const std::int32_
   if (!guard.reject_if(nc > kMaxComponentRecords, kTooManyComponents, {nc})) return guard.passed();
   for (std::int32_t g = 1; g <= nc; ++g) {
     const Span64 c = ComponentSpan(cnt, g);
-    const auto nn = static_cast<std::int32_t>(c.nn < INT32_MIN ? INT32_MIN : c.nn > INT32_MAX ? INT32_MAX : c.nn);
-    const auto nbr =
-        static_cast<std::int32_t>(c.nbr < INT32_MIN ? INT32_MIN : c.nbr > INT32_MAX ? INT32_MAX : c.nbr);
-    if (!guard.reject_if(c.nn < 1 || c.nn > kMaxRecordNodes, kNodeCount, {g, g - 1, nn})) return guard.passed();
+    const auto nn = static_cast<std::int32_t>(c.nn < INT32_MIN   ? INT32_MIN
+                                              : c.nn > INT32_MAX ? INT32_MAX
+                                                                 : c.nn);
+    const auto nbr = static_cast<std::int32_t>(c.nbr < INT32_MIN   ? INT32_MIN
+                                               : c.nbr > INT32_MAX ? INT32_MAX
+                                                                   : c.nbr);
+    if (!guard.reject_if(c.nn < 1 || c.nn > kMaxRecordNodes, kNodeCount, {g, g - 1, nn}))
+      return guard.passed();
     if (!guard.reject_if(c.nbr < 0 || c.nbr > kMaxRecordBranches, kBranchCount, {g, g - 1, nbr}))
       return guard.passed();
     const std::int32_t nch = nbr + 1 - nn;
@@ -62,12 +67,15 @@ bool CheckArguments(ErrorModule &err, const std::int32_t *cnt, const std::int32_
 
 } // namespace
 
-const ComponentRecord &StoredComponentRecord(std::int32_t g) { return records[g - 1]; }
+const ComponentRecord &StoredComponentRecord(std::int32_t g) {
+  return records[g - 1];
+}
 
 } // namespace orvek::topology
 
-extern "C" ORVEK_API void ORVEK_CALL ZapisiPodredeno(const int32_t *CNT, const int32_t *ORD, const int32_t *BL,
-                                                     const int32_t *PAR, const int32_t *NC, const int32_t *NODES) {
+extern "C" ORVEK_API void ORVEK_CALL ZapisiPodredeno(const int32_t *CNT, const int32_t *ORD,
+                                                     const int32_t *BL, const int32_t *PAR, const int32_t *NC,
+                                                     const int32_t *NODES) {
   using namespace orvek;
   using namespace orvek::topology;
   const std::int32_t nc = *NC;

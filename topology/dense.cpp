@@ -34,7 +34,8 @@ void InvertDense(std::int32_t n, std::span<Complex> c) {
     for (std::int32_t i = 1; i <= n; ++i) C(i, j) = cneg(C(i, j));
 }
 
-void PolarVoltages(std::int32_t n, std::span<const float> vm, std::span<const float> va, std::span<Complex> v) {
+void PolarVoltages(std::int32_t n, std::span<const float> vm, std::span<const float> va,
+                   std::span<Complex> v) {
   for (std::int32_t i = 0; i < n; ++i) v[i] = {vm[i] * std::cos(va[i]), vm[i] * std::sin(va[i])};
 }
 
@@ -45,7 +46,8 @@ void SparsePowerProduct(std::int32_t n, std::span<const Complex> w, std::span<co
   // Currents, the diagonal term first, then the row's entries in storage order.
   for (std::int32_t i = 1; i <= n; ++i) {
     Complex cur = cmul(w[i - 1], v[i - 1]);
-    for (std::int32_t k = ija[i - 1]; k <= ija[i] - 1; ++k) cur = cadd(cur, cmul(w[k - 1], v[ija[k - 1] - 1]));
+    for (std::int32_t k = ija[i - 1]; k <= ija[i] - 1; ++k)
+      cur = cadd(cur, cmul(w[k - 1], v[ija[k - 1] - 1]));
     s[i - 1] = cur;
   }
   // S = V conj(I): Re = Re I Re V + Im I Im V, Im = Im V Re I - Im I Re V.

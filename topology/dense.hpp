@@ -17,7 +17,8 @@ namespace orvek::topology {
 void InvertDense(std::int32_t n, std::span<Complex> c);
 
 // V(i) from magnitude and angle, i = 1..n.
-void PolarVoltages(std::int32_t n, std::span<const float> vm, std::span<const float> va, std::span<Complex> v);
+void PolarVoltages(std::int32_t n, std::span<const float> vm, std::span<const float> va,
+                   std::span<Complex> v);
 
 // S = V conj(Y V) for the row-indexed matrix w/ija of order n (w(1..n) the
 // diagonal, the off-diagonal entries of row i at ija(i)..ija(i+1)-1 with

@@ -9,7 +9,8 @@
 namespace orvek::topology {
 
 bool SortIncidenceRows(ErrorModule &err, const IncidenceTable &table, std::int32_t m,
-                       std::span<std::int32_t> perm, std::span<std::int32_t> keys, std::span<std::int32_t> temp) {
+                       std::span<std::int32_t> perm, std::span<std::int32_t> keys,
+                       std::span<std::int32_t> temp) {
   for (std::int32_t j = 0; j < m; ++j) {
     perm[j] = j + 1;
     keys[j] = table.node[j];

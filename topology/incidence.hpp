@@ -34,7 +34,8 @@ struct IncidenceWork {
 // other columns with their rows. Returns false when the sort refused the
 // length (m < 1; its error is then reported through err).
 bool SortIncidenceRows(ErrorModule &err, const IncidenceTable &table, std::int32_t m,
-                       std::span<std::int32_t> perm, std::span<std::int32_t> keys, std::span<std::int32_t> temp);
+                       std::span<std::int32_t> perm, std::span<std::int32_t> keys,
+                       std::span<std::int32_t> temp);
 
 // Builds the adjacency lists of NB branches over nodes 1..N into
 // ija/ibr (N + 1 + 2*NB elements; ibr(1..N+1) is not written). node1/node2

@@ -15,8 +15,9 @@ bool Among(std::span<const std::int32_t> list, std::int32_t first, std::int32_t 
 
 } // namespace
 
-bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija, std::span<const std::int32_t> ibr,
-                      const OrderingOutput &out, std::span<std::int32_t> pend) {
+bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
+                      std::span<const std::int32_t> ibr, const OrderingOutput &out,
+                      std::span<std::int32_t> pend) {
   auto IJA = [&](std::int32_t k) { return ija[k - 1]; };
   auto IBR = [&](std::int32_t k) { return ibr[k - 1]; };
   auto ORD = [&](std::int32_t k) -> std::int32_t & { return out.ord[k - 1]; };

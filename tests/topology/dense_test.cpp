@@ -140,8 +140,8 @@ std::vector<float> CallMnozi(const RowIndexed &y, const std::vector<float> &vm, 
 }
 
 // S = V conj(Y V) in double over the stored float matrix and float voltages.
-std::vector<cd> ReferencePowers(const RowIndexed &y, const std::vector<float> &vm, const std::vector<float> &va,
-                                int n) {
+std::vector<cd> ReferencePowers(const RowIndexed &y, const std::vector<float> &vm,
+                                const std::vector<float> &va, int n) {
   std::vector<cd> v(n), s(n);
   for (int i = 0; i < n; ++i) v[i] = std::polar<double>(vm[i], va[i]);
   for (int i = 1; i <= n; ++i) {
@@ -215,7 +215,8 @@ TEST(Mnozi, AnyOrderWithinARowAgreesWithTheDoubleProduct) {
   y.ija.resize(pos - 1);
   for (int k = n + 2; k < pos; ++k) y.ija[k - 1] = columns[k - n - 2];
   std::vector<float> vm(n), va(n);
-  for (int i = 0; i < n; ++i) vm[i] = 1.0f + 0.05f * static_cast<float>(u(gen)), va[i] = 0.3f * static_cast<float>(u(gen));
+  for (int i = 0; i < n; ++i)
+    vm[i] = 1.0f + 0.05f * static_cast<float>(u(gen)), va[i] = 0.3f * static_cast<float>(u(gen));
   const auto s = CallMnozi(y, vm, va, n);
   const auto ref = ReferencePowers(y, vm, va, n);
   for (int i = 0; i < n; ++i) {
@@ -236,8 +237,9 @@ std::complex<float> CallParalelno(std::complex<float> z1, std::complex<float> z2
 TEST(Paralelno, ExamplesAndTheSumOfReciprocals) {
   EXPECT_EQ(CallParalelno({2, 0}, {2, 0}), std::complex<float>(1, 0));
   EXPECT_EQ(CallParalelno({0, 1}, {0, -1}), std::complex<float>(0, 0));
-  for (const auto &[z1, z2] : {std::pair<cd, cd>{{1, 2}, {3, -1}}, std::pair<cd, cd>{{0.01, 0.1}, {0.02, 0.3}},
-                               std::pair<cd, cd>{{1e3, -2e3}, {5e-3, 7e-3}}}) {
+  for (const auto &[z1, z2] :
+       {std::pair<cd, cd>{{1, 2}, {3, -1}}, std::pair<cd, cd>{{0.01, 0.1}, {0.02, 0.3}},
+        std::pair<cd, cd>{{1e3, -2e3}, {5e-3, 7e-3}}}) {
     const std::complex<float> got = CallParalelno(std::complex<float>(z1), std::complex<float>(z2));
     const cd expected = 1.0 / z1 + 1.0 / z2;
     EXPECT_LT(std::abs(cd(got) - expected), 4 * kEps * std::abs(expected)) << z1 << " " << z2;
@@ -278,7 +280,8 @@ Powers CallDensePowers(Dense y, std::vector<float> vm, std::vector<float> va, st
     EXPECT_EQ(out.ci[kLd + i], -5.0f);
     EXPECT_EQ(out.p_only[i], -5.0f);
   }
-  for (int i = 0; i < n; ++i) EXPECT_EQ(out.p_only[i], out.p[i]) << "OdrediPe and OdrediSe differ at " << i + 1;
+  for (int i = 0; i < n; ++i)
+    EXPECT_EQ(out.p_only[i], out.p[i]) << "OdrediPe and OdrediSe differ at " << i + 1;
   return out;
 }
 

@@ -50,16 +50,17 @@ BxLists CallBx(std::int32_t n, std::int32_t npq, const std::vector<BxBranch> &br
     l->jcol.assign(room, -1);
     l->val.assign(room, kSentinel);
   }
-  Matrici_VektoriBX(&n, &npq, z.data(), t.data(), nodes.data(), &nb, out.first.irow.data(), out.first.jcol.data(),
-                    out.first.val.data(), &out.first.nz, out.second.irow.data(), out.second.jcol.data(),
-                    out.second.val.data(), &out.second.nz);
+  Matrici_VektoriBX(&n, &npq, z.data(), t.data(), nodes.data(), &nb, out.first.irow.data(),
+                    out.first.jcol.data(), out.first.val.data(), &out.first.nz, out.second.irow.data(),
+                    out.second.jcol.data(), out.second.val.data(), &out.second.nz);
   return out;
 }
 
 // (row, column) -> value of a list, checking that no position repeats.
 std::map<std::pair<std::int32_t, std::int32_t>, float> Entries(const Triplets &l) {
   std::map<std::pair<std::int32_t, std::int32_t>, float> m;
-  for (std::int32_t k = 0; k < l.nz; ++k) EXPECT_TRUE(m.emplace(std::pair{l.irow[k], l.jcol[k]}, l.val[k]).second);
+  for (std::int32_t k = 0; k < l.nz; ++k)
+    EXPECT_TRUE(m.emplace(std::pair{l.irow[k], l.jcol[k]}, l.val[k]).second);
   return m;
 }
 
@@ -71,11 +72,13 @@ struct RefList {
   std::vector<double> val;
 };
 
-std::pair<RefList, RefList> ReferenceBx(std::int32_t n, std::int32_t npq, const std::vector<BxBranch> &branches) {
+std::pair<RefList, RefList> ReferenceBx(std::int32_t n, std::int32_t npq,
+                                        const std::vector<BxBranch> &branches) {
   const auto nb = static_cast<std::int32_t>(branches.size());
   std::vector<std::int32_t> key(nb), skey(nb), perm(nb);
   for (std::int32_t b = 0; b < nb; ++b) {
-    const std::int32_t lo = std::min(branches[b].a, branches[b].b), hi = std::max(branches[b].a, branches[b].b);
+    const std::int32_t lo = std::min(branches[b].a, branches[b].b),
+                       hi = std::max(branches[b].a, branches[b].b);
     key[b] = lo * n + hi;
     perm[b] = b + 1;
   }
@@ -116,7 +119,8 @@ void ExpectAsReference(const Triplets &got, const RefList &ref, double rel) {
   EXPECT_EQ(got.val[got.nz], kSentinel) << "written beyond NZ";
 }
 
-void ExpectBxAsReference(std::int32_t n, std::int32_t npq, const std::vector<BxBranch> &branches, double rel) {
+void ExpectBxAsReference(std::int32_t n, std::int32_t npq, const std::vector<BxBranch> &branches,
+                         double rel) {
   const BxLists got = CallBx(n, npq, branches);
   const auto [first, second] = ReferenceBx(n, npq, branches);
   ExpectAsReference(got.first, first, rel);
@@ -205,7 +209,8 @@ TEST(MatriciVektoriBX, RandomNetworksMatchTheDoubleAssembly) {
       const std::int32_t a = 1 + static_cast<std::int32_t>(gen() % n);
       std::int32_t c = 1 + static_cast<std::int32_t>(gen() % (n - 1));
       if (c >= a) ++c;
-      branches.push_back({a, c, 0.05f * u(gen), 0.05f + 0.3f * u(gen), gen() % 3 == 0 ? 0.9f + 0.2f * u(gen) : 1.0f});
+      branches.push_back(
+          {a, c, 0.05f * u(gen), 0.05f + 0.3f * u(gen), gen() % 3 == 0 ? 0.9f + 0.2f * u(gen) : 1.0f});
     }
     SCOPED_TRACE(trial);
     ExpectBxAsReference(n, npq, branches, 2e-5);
@@ -221,17 +226,19 @@ TEST(MatriciVektoriBX, LengthErrorWithStoppingOffLeavesZeroDiagonals) {
   EXPECT_EQ(capture.stops, 0);
   EXPECT_EQ(err.last_routine(), "SVIGP");
   EXPECT_EQ(err.last_code(), 1);
-  EXPECT_EQ(err.last_message(), "The length of vectors IA, IB, and IPERM must be greater than or equal to one.  "
-                                "On input the length, N, is given as 0.");
-  EXPECT_EQ(WithNeutralUserLine(capture.text), "\n"
-                          " *** TERMINAL ERROR 1 from SVIGP.  The length of vectors IA, IB, and IPERM\n"
-                          " ***          must be greater than or equal to one.  On input the length, N,\n"
-                          " ***          is given as 0.\n"
-                          "     Here is a traceback of subprogram calls in reverse order:\n"
-                          "     Routine name                    Error type  Error code\n"
-                          "     ------------                    ----------  ----------\n"
-                          "     SVIGP                                5           1\n"
-                          "     USER\n");
+  EXPECT_EQ(err.last_message(),
+            "The length of vectors IA, IB, and IPERM must be greater than or equal to one.  "
+            "On input the length, N, is given as 0.");
+  EXPECT_EQ(WithNeutralUserLine(capture.text),
+            "\n"
+            " *** TERMINAL ERROR 1 from SVIGP.  The length of vectors IA, IB, and IPERM\n"
+            " ***          must be greater than or equal to one.  On input the length, N,\n"
+            " ***          is given as 0.\n"
+            "     Here is a traceback of subprogram calls in reverse order:\n"
+            "     Routine name                    Error type  Error code\n"
+            "     ------------                    ----------  ----------\n"
+            "     SVIGP                                5           1\n"
+            "     USER\n");
   ASSERT_EQ(l.first.nz, 3);
   ASSERT_EQ(l.second.nz, 2);
   for (std::int32_t i = 1; i <= 3; ++i) {

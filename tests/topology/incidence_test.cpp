@@ -57,7 +57,8 @@ void ExpectListsAsSorted(const Incidence &inc, const Ends &ends) {
 
 TEST(Maux, ThreeNodeChainGivesTheListsOfTheExample) {
   const Incidence inc = CallMaux(3, {{1, 2}, {2, 3}});
-  EXPECT_EQ(std::vector<std::int32_t>(inc.ija.begin(), inc.ija.begin() + 4), (std::vector<std::int32_t>{5, 6, 8, 9}));
+  EXPECT_EQ(std::vector<std::int32_t>(inc.ija.begin(), inc.ija.begin() + 4),
+            (std::vector<std::int32_t>{5, 6, 8, 9}));
   EXPECT_EQ(inc.ija[4], 2);
   EXPECT_EQ(inc.ibr[4], 1);
   // Keys (1, 2, 2, 3): the sort leaves the two rows of node 2 in input order.
@@ -91,10 +92,10 @@ TEST(Maux, SelfLoopGivesTwoEntriesAtItsNode) {
 
 TEST(Maux, NodesThatEndNoBranchGetEmptyListsWhereverTheyLie) {
   // Middle node 3 of five, node 1 and node N without branches.
-  for (const auto &[n, ends] : {std::pair<std::int32_t, Ends>{5, {{1, 2}, {2, 4}, {4, 5}}},
-                                std::pair<std::int32_t, Ends>{4, {{2, 3}, {3, 4}}},
-                                std::pair<std::int32_t, Ends>{4, {{1, 2}, {2, 3}}},
-                                std::pair<std::int32_t, Ends>{6, {{3, 4}}}}) {
+  for (const auto &[n, ends] :
+       {std::pair<std::int32_t, Ends>{5, {{1, 2}, {2, 4}, {4, 5}}},
+        std::pair<std::int32_t, Ends>{4, {{2, 3}, {3, 4}}},
+        std::pair<std::int32_t, Ends>{4, {{1, 2}, {2, 3}}}, std::pair<std::int32_t, Ends>{6, {{3, 4}}}}) {
     SCOPED_TRACE(n);
     const Incidence zeroed = CallMaux(n, ends, 0);
     ExpectListsAsSorted(zeroed, ends);
@@ -135,7 +136,9 @@ TEST(Maux, RandomNetworksHoldEveryBranchOnceFromEachEnd) {
     Ends ends;
     for (std::int32_t b = 0; b < nb; ++b) {
       // A few hubs make long runs of equal keys for the sort.
-      const auto pick = [&]() { return 1 + static_cast<std::int32_t>(gen() % 4 == 0 ? gen() % 3 : gen() % n); };
+      const auto pick = [&]() {
+        return 1 + static_cast<std::int32_t>(gen() % 4 == 0 ? gen() % 3 : gen() % n);
+      };
       ends.emplace_back(pick(), pick());
     }
     SCOPED_TRACE(trial);
