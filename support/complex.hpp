@@ -7,15 +7,9 @@
 
 #include <cmath>
 
+#include "orvek/complex_value.hpp" // struct Complex, the interleaved layout
+
 namespace orvek {
-
-// Interleaved complex value, the library's internal layout.
-struct Complex {
-  float re = 0.0f;
-  float im = 0.0f;
-};
-
-inline bool operator==(Complex a, Complex b) { return a.re == b.re && a.im == b.im; }
 
 inline Complex cadd(Complex a, Complex b) { return {a.re + b.re, a.im + b.im}; }
 inline Complex csub(Complex a, Complex b) { return {a.re - b.re, a.im - b.im}; }

@@ -1,0 +1,338 @@
+// ORVEK native C++20 interface: the library's exact single-precision
+// network routines over std::span inputs and std::vector results, for
+// networks of any size (no fixed leading dimensions, no capacities).
+//
+// Conventions
+//  - Arrays are 0-based containers; the numbers stored in them (nodes,
+//    branches, rows, columns, positions of the row-indexed form) are the
+//    library's 1-based numbers, exactly as the exported routines hold them.
+//    Branch b is element b - 1 of every branch array, node i element i - 1
+//    of every node array.
+//  - Results are bit-identical to the exported routines' for the same data:
+//    the same kernels run, with the same orders of summation and pivoting.
+//  - Every call takes a Workspace the caller owns: its work storage and its
+//    own error state. Calls with different workspaces may run at once on
+//    different threads; one workspace serves one call at a time.
+//  - What the exported routine would print and stop on is thrown as
+//    orvek::Error; the process, its standard output and the exported
+//    routines' error state are never touched. Warnings are returned in the
+//    result (FactorSet::warnings).
+//  - Input that would make a kernel read or write outside the given arrays
+//    (sizes that disagree, node numbers out of range) is rejected with an
+//    Error before anything is computed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "orvek/complex_value.hpp"
+
+namespace orvek {
+
+// ===========================================================================
+// Errors and workspace
+// ===========================================================================
+
+// Error types as the library numbers them.
+inline constexpr std::int32_t kWarningType = 3;
+inline constexpr std::int32_t kFatalType = 4;
+inline constexpr std::int32_t kTerminalType = 5;
+
+// One message of the error module as the exported routine would print it.
+struct Report {
+  std::string routine;    // routine named in the message ("L2TZG", "SVIGP", "Factor")
+  std::int32_t type = 0;  // 3 WARNING, 4 FATAL, 5 TERMINAL
+  std::int32_t code = 0;  // code of the routine
+  std::string message;    // message text, placeholders filled in
+};
+
+// A terminal or fatal error of a native call. routine/type/code/message are
+// those of the first message that stops the exported routine; reports()
+// holds every message printed up to the stop, printed() the exact text
+// (messages and tracebacks) the exported routine would have written.
+class Error : public std::runtime_error {
+public:
+  Error(std::string call, std::vector<Report> reports, std::string printed);
+
+  const std::string &call() const noexcept { return call_; } // native function ("Factor")
+  const std::string &routine() const noexcept { return first().routine; }
+  std::int32_t type() const noexcept { return first().type; }
+  std::int32_t code() const noexcept { return first().code; }
+  const std::string &message() const noexcept { return first().message; }
+  const std::vector<Report> &reports() const noexcept { return reports_; }
+  const std::string &printed() const noexcept { return printed_; }
+
+private:
+  const Report &first() const noexcept;
+  std::string call_;
+  std::vector<Report> reports_;
+  std::string printed_;
+};
+
+// Work storage and error state of native calls; reusable, grows to the
+// largest problem it has served. Movable, not copyable.
+class Workspace {
+public:
+  Workspace();
+  ~Workspace();
+  Workspace(Workspace &&) noexcept;
+  Workspace &operator=(Workspace &&) noexcept;
+  Workspace(const Workspace &) = delete;
+  Workspace &operator=(const Workspace &) = delete;
+
+  struct Impl; // internal
+  Impl &impl() { return *impl_; }
+
+private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// ===========================================================================
+// Network data
+// ===========================================================================
+
+// π-branches 1..NB (element b - 1 for branch b): series impedance z between
+// the first end `from` and the second end `to`, admittance ya at the first
+// end and yb at the second. All five spans hold NB elements.
+struct BranchView {
+  std::span<const std::int32_t> from;
+  std::span<const std::int32_t> to;
+  std::span<const Complex> z;
+  std::span<const Complex> ya;
+  std::span<const Complex> yb;
+};
+
+// Nodal shunt susceptances b[k] at nodes node[k] (added as j·b).
+struct ShuntView {
+  std::span<const std::int32_t> node;
+  std::span<const float> b;
+};
+
+// A square sparse matrix of order n as a triplet list: entry k + 1 is
+// (irow[k], jcol[k], value[k]). No position twice; every row and column
+// present (the factorization's input form).
+template <class T> struct TripletMatrix {
+  std::int32_t n = 0;
+  std::vector<std::int32_t> irow;
+  std::vector<std::int32_t> jcol;
+  std::vector<T> value;
+  std::int32_t nz() const { return static_cast<std::int32_t>(value.size()); }
+};
+
+// Row-indexed sparse form of order n: ija[0..n] pointers (ija[0] = n + 2,
+// ija[n] = nz + 2), then the columns of the off-diagonal entries;
+// sa[i - 1] is the diagonal of row i, sa[n] the unused spacer (zero), and
+// sa[k - 1] for k >= n + 2 the value at position k.
+struct RowIndexed {
+  std::int32_t n = 0;
+  std::vector<std::int32_t> ija;
+  std::vector<Complex> sa;
+};
+
+// ===========================================================================
+// Admittance assembly
+// ===========================================================================
+
+// Both forms of the nodal admittance matrix (as MatricaY; without shunts as
+// MatYsa): the triplet list in stamping order (diagonals 1..N, then one
+// pair per distinct node pair in ascending branch key) and the row-indexed
+// form.
+struct Admittance {
+  TripletMatrix<Complex> triplets;
+  RowIndexed row_indexed;
+};
+
+Admittance AssembleAdmittance(Workspace &ws, std::int32_t n, const BranchView &branches,
+                              const ShuntView &shunts = {});
+
+// The triplet list only (as MatY); with `status` (NB elements: 1 in
+// service, any other value opened) as MatY_prekin.
+TripletMatrix<Complex> AssembleTriplets(Workspace &ws, std::int32_t n, const BranchView &branches,
+                                        std::span<const std::int32_t> status = {});
+
+// ===========================================================================
+// Sparse LU factorization and solve
+// ===========================================================================
+
+// The factors of one matrix (the factor set of LUR/LUC), owning its arrays:
+// entries 1..nl are the multipliers of L, nl + 1..nfac the rows of U from
+// row n down to 1, each closed by its diagonal; ipvt/jpvt the row and
+// column permutations. peak, growth and min_pivot are the statistics
+// IPARAM(4), RPARAM(4), RPARAM(5). When the elimination ends with a
+// warning (numerically singular, growth factor) the exported routine
+// leaves its factor arrays unwritten; here they are then empty,
+// complete() is false and Solve refuses the set.
+template <class T> struct FactorSet {
+  std::int32_t n = 0;
+  std::int32_t nfac = 0;
+  std::int32_t nl = 0;
+  std::vector<T> fac;
+  std::vector<std::int32_t> irfac;
+  std::vector<std::int32_t> jcfac;
+  std::vector<std::int32_t> ipvt;
+  std::vector<std::int32_t> jpvt;
+  std::int32_t peak = 0;
+  float growth = 0.0f;
+  float min_pivot = 0.0f;
+  std::vector<Report> warnings;
+  bool complete() const { return nfac > 0 && static_cast<std::int32_t>(fac.size()) == nfac; }
+};
+
+// Factors the matrix with the default parameters (as LUR / LUC).
+FactorSet<float> Factor(Workspace &ws, const TripletMatrix<float> &a);
+FactorSet<Complex> Factor(Workspace &ws, const TripletMatrix<Complex> &a);
+
+// A·x = b, or the transpose (the conjugate transpose for complex factors).
+enum class Path : std::int32_t { kPlain = 1, kTransposed = 2 };
+
+// Solves with the factors (as BSR / BSC); b and x hold n elements and may
+// be the same storage. The second form allocates nothing.
+std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b,
+                         Path path = Path::kPlain);
+std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b,
+                           Path path = Path::kPlain);
+void Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, std::span<float> x,
+           Path path = Path::kPlain);
+void Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, std::span<Complex> x,
+           Path path = Path::kPlain);
+
+// Fill-in of a factor set: factor entries stored minus entries of the matrix.
+template <class T> std::int64_t FillIn(const FactorSet<T> &f, const TripletMatrix<T> &a) {
+  return static_cast<std::int64_t>(f.nfac) - a.nz();
+}
+
+// ===========================================================================
+// Faults, branch and node quantities
+// ===========================================================================
+
+// Fault-type codes; any other code is a three-phase fault.
+enum FaultType : std::int32_t {
+  kThreePhase = 1,
+  kPhaseToPhase = 2,
+  kTwoPhaseToEarth = 3,
+  kSinglePhaseToEarth = 4,
+};
+
+// Sequence fault currents at the fault node.
+struct FaultCurrents {
+  Complex i0, i1, i2;
+};
+
+// A solid fault at node k (as NaponiKV): currents, and the sequence and
+// phase voltages of every node (n elements each).
+struct FaultResult {
+  FaultCurrents currents;
+  std::vector<Complex> v0, v1, v2;
+  std::vector<Complex> va, vb, vc;
+};
+
+// z0/z1/z2: the impedance columns of the three sequence networks to node k
+// (n elements each); e the pre-fault voltages, ub the base voltages (zero
+// thresholds only), all n elements.
+FaultResult Fault(Workspace &ws, std::int32_t itype, std::int32_t k, std::span<const float> ub,
+                  std::span<const Complex> e, std::span<const Complex> z0, std::span<const Complex> z1,
+                  std::span<const Complex> z2);
+
+// The factors of the three sequence networks (the same set may be given
+// for several sequences; it is then solved once per node).
+struct SequenceFactors {
+  const FactorSet<Complex> &zero;
+  const FactorSet<Complex> &positive;
+  const FactorSet<Complex> &negative;
+};
+
+// The fault-study road for every node k in `nodes` (all nodes 1..n when
+// empty): a unit current injected at k in each sequence network gives the
+// impedance columns (as BSC), the fault computation (as NaponiKV) the
+// currents. Element j of the result belongs to nodes[j] (or node j + 1).
+std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const SequenceFactors &factors,
+                                      std::span<const float> ub, std::span<const Complex> e,
+                                      std::span<const std::int32_t> nodes = {});
+
+// Current entering every branch at its first end and leaving at its second
+// (as StruiKV), and the complex powers there (as Sg), from node voltages v.
+struct BranchFlows {
+  std::vector<Complex> first;  // IE1 or SE1, NB elements
+  std::vector<Complex> second; // IE2 or SE2
+};
+BranchFlows BranchCurrents(Workspace &ws, const BranchView &branches, std::span<const Complex> v);
+BranchFlows BranchPowers(Workspace &ws, const BranchView &branches, std::span<const Complex> v);
+
+// Complex power injected at node k from the row-indexed matrix (as So).
+Complex NodePower(Workspace &ws, const RowIndexed &y, std::int32_t k, std::span<const Complex> v);
+
+// Power injected at every node, S = V·conj(Y·V), from voltage magnitudes
+// and angles in radians (as MNOZI).
+std::vector<Complex> NodePowers(Workspace &ws, const RowIndexed &y, std::span<const float> vm,
+                                std::span<const float> va);
+
+// ===========================================================================
+// Fast decoupled power flow
+// ===========================================================================
+
+// The two constant matrices of the BX scheme (as Matrici_VektoriBX): the
+// first of order N - 1 from X/(R² + X²), the second of order NPQ from 1/X
+// with the ratio t at the first end. r, x, t, from, to hold NB elements.
+struct DecoupledBranchView {
+  std::span<const std::int32_t> from;
+  std::span<const std::int32_t> to;
+  std::span<const float> r;
+  std::span<const float> x;
+  std::span<const float> t;
+};
+struct DecoupledMatrices {
+  TripletMatrix<float> first;
+  TripletMatrix<float> second;
+};
+DecoupledMatrices FastDecoupledMatrices(Workspace &ws, std::int32_t n, std::int32_t npq,
+                                        const DecoupledBranchView &branches);
+
+// ===========================================================================
+// Topology
+// ===========================================================================
+
+// Node-branch adjacency lists (as MAUX): ija[0..n] pointers (ija[0] = n + 2),
+// then the neighbours; ibr parallel to ija holds each neighbour's branch
+// (ibr[0..n] unused, zero).
+struct Adjacency {
+  std::int32_t n = 0;
+  std::vector<std::int32_t> ija;
+  std::vector<std::int32_t> ibr;
+};
+Adjacency BuildAdjacency(Workspace &ws, std::int32_t n, std::span<const std::int32_t> from,
+                         std::span<const std::int32_t> to);
+
+// One connected component (the record of ZapisiPodredeno): its nodes in
+// breadth-first order, its branches (tree branches 1..nn-1, then the
+// chords), and the 0-based positions of the branch ends: branch k joins
+// end1[k-1] and k when it is a tree branch, end1[k-1] and end2[l-1] when it
+// is chord l (k = nn - 1 + l).
+struct Component {
+  std::vector<std::int32_t> nodes;
+  std::vector<std::int32_t> branches;
+  std::vector<std::int32_t> end1;
+  std::vector<std::int32_t> end2;
+  std::int32_t chords() const { return static_cast<std::int32_t>(end2.size()); }
+};
+
+// The breadth-first spanning forest (as MultiPodred): ord, par (par[i] is
+// the parent position of ord[i]; left 0 at a component's root), bl, and the
+// cumulative counts per component; components() the records.
+struct ComponentOrdering {
+  std::vector<std::int32_t> ord;
+  std::vector<std::int32_t> par;
+  std::vector<std::int32_t> bl;
+  std::vector<std::int32_t> cnt_nodes;
+  std::vector<std::int32_t> cnt_branches;
+  std::vector<Component> components;
+  std::int32_t nc() const { return static_cast<std::int32_t>(cnt_nodes.size()); }
+};
+// from/to are the branch ends the adjacency was built from.
+ComponentOrdering OrderComponents(Workspace &ws, const Adjacency &adjacency, std::span<const std::int32_t> from,
+                                  std::span<const std::int32_t> to);
+
+} // namespace orvek

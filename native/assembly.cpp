@@ -1,0 +1,119 @@
+// Native admittance assembly: the branch order, stamps and row-indexed
+// conversion of the exported assembly routines, over vectors sized to the
+// network. Every argument is checked before a kernel runs; NB = 0 reaches
+// the key sort, whose length error is thrown as it would stop the export.
+#include "native/native_internal.hpp"
+
+#include "assembly/accumulator.hpp"
+#include "assembly/admittance.hpp"
+
+namespace orvek {
+namespace {
+
+using frame::Rejection;
+using native::Checks;
+using native::Count;
+using native::Size;
+
+constexpr Rejection kNodes{1, "N = %(I1) must lie between 1 and 46340."};
+constexpr Rejection kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
+constexpr Rejection kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Rejection kShuntSize{4, "%(L1) holds %(I1) values; it must hold NSH = %(I2), one per shunt."};
+constexpr Rejection kShuntNode{5, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Rejection kTooManyEntries{6, "NB = %(I1) branches and N = %(I2) nodes give more than 2147483647 entries."};
+
+// N, the branch arrays and their ends; the shunts when given.
+void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32_t n, const BranchView &br,
+                  const ShuntView *sh, std::span<const std::int32_t> status) {
+  Checks checks(scope, routine);
+  const std::int32_t nb = Count(br.from.size());
+  bool ok = checks.require(n >= 1 && n <= native::kMaxKeyedNodes, kNodes, {n});
+  ok = ok && checks.require(static_cast<std::int64_t>(n) + 2 * static_cast<std::int64_t>(nb) <= INT32_MAX,
+                            kTooManyEntries, {nb, n});
+  for (const auto &[name, size] : {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()},
+                                   std::pair{"YB", br.yb.size()}}) {
+    ok = ok && checks.require_named(size == br.from.size(), name, kBranchSize, {Count(size), nb});
+  }
+  if (!status.empty())
+    ok = ok && checks.require_named(status.size() == br.from.size(), "ISTAT", kBranchSize,
+                                    {Count(status.size()), nb});
+  ok = ok && native::CheckEnds(checks, {kBranchSize, kBranchEnd}, n, br.from, br.to);
+  if (sh != nullptr && ok) {
+    const std::int32_t nsh = Count(sh->node.size());
+    ok = checks.require_named(sh->b.size() == sh->node.size(), "BSH", kShuntSize, {Count(sh->b.size()), nsh});
+    for (std::int32_t k = 1; ok && k <= nsh; ++k) {
+      const std::int32_t node = sh->node[Size(k) - 1];
+      ok = checks.require(node >= 1 && node <= n, kShuntNode, {k, node, n});
+    }
+  }
+  checks.passed();
+  scope.check();
+}
+
+assembly::BranchArrays Arrays(const BranchView &br, std::span<const std::int32_t> status) {
+  assembly::BranchArrays a;
+  a.nb = Count(br.from.size());
+  a.first = br.from;
+  a.second = br.to;
+  a.z = br.z;
+  a.ya = br.ya;
+  a.yb = br.yb;
+  a.istat = status;
+  return a;
+}
+
+// Orders the branches and stamps them into `out` (sized to the entries the
+// stamps create); returns the order for the caller's further use.
+void Stamp(native::CallScope &scope, std::int32_t n, const assembly::BranchArrays &arrays,
+           const assembly::NodalShunts &shunts, TripletMatrix<Complex> &out) {
+  Workspace::Impl &ws = scope.ws();
+  const std::size_t nb = Size(arrays.nb);
+  const assembly::BranchOrder order{ws.perm.take(nb), ws.key.take(nb), ws.skey.take(nb)};
+  assembly::OrderBranches(scope.err(), n, arrays.nb, arrays.first, arrays.second, order);
+  scope.check();
+  const std::int32_t entries =
+      n + 2 * assembly::CountNodePairs(order.skey, order.perm, arrays.nb, arrays.first, arrays.second,
+                                       arrays.istat);
+  out.n = n;
+  out.irow.assign(Size(entries), 0);
+  out.jcol.assign(Size(entries), 0);
+  out.value.assign(Size(entries), Complex{});
+  assembly::TripletList<Complex> acc{out.irow, out.jcol, out.value, 0};
+  assembly::StampAdmittance(n, arrays, shunts, order, acc);
+}
+
+} // namespace
+
+Admittance AssembleAdmittance(Workspace &ws, std::int32_t n, const BranchView &branches, const ShuntView &shunts) {
+  native::CallScope scope(ws, "AssembleAdmittance");
+  CheckNetwork(scope, "AssembleAdmittance", n, branches, &shunts, {});
+  Admittance out;
+  const assembly::NodalShunts sh{Count(shunts.node.size()), shunts.b, shunts.node};
+  Stamp(scope, n, Arrays(branches, {}), sh, out.triplets);
+
+  Workspace::Impl &w = scope.ws();
+  const std::size_t nz = out.triplets.value.size();
+  out.row_indexed.n = n;
+  out.row_indexed.ija.assign(nz + 1, 0);
+  out.row_indexed.sa.assign(nz + 1, Complex{});
+  const assembly::RowIndexedWork<Complex> work{w.save_irow.take(nz),
+                                               w.save_jcol.take(nz),
+                                               w.save_v.take(nz),
+                                               {w.sort_perm.take(nz), w.sort_jcol.take(nz), w.sort_v.take(nz)},
+                                               out.row_indexed.sa};
+  assembly::TripletList<Complex> acc{out.triplets.irow, out.triplets.jcol, out.triplets.value, Count(nz)};
+  assembly::ConvertToRowIndexed(scope.err(), n, acc, work, out.row_indexed.ija);
+  scope.check();
+  return out;
+}
+
+TripletMatrix<Complex> AssembleTriplets(Workspace &ws, std::int32_t n, const BranchView &branches,
+                                        std::span<const std::int32_t> status) {
+  native::CallScope scope(ws, "AssembleTriplets");
+  CheckNetwork(scope, "AssembleTriplets", n, branches, nullptr, status);
+  TripletMatrix<Complex> out;
+  Stamp(scope, n, Arrays(branches, status), {}, out);
+  return out;
+}
+
+} // namespace orvek

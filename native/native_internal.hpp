@@ -1,0 +1,162 @@
+// Internals of the native interface: the workspace (an error module of its
+// own plus growable work buffers) and the call scope that runs kernels
+// under that error module and turns a stop of the exported routine into
+// orvek::Error.
+//
+// The workspace's error module keeps the default print and stop flags, so
+// it prints and "stops" exactly where the exported routine would; printing
+// goes to a capture and the stop handler only records the point of the
+// first stop and returns, so every kernel carries on as it does with
+// stopping switched off and returns cleanly. After the kernels, the scope
+// throws when a stop was recorded and hands out the warnings otherwise.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/argument_guard.hpp"
+#include "orvek/orvek.hpp"
+#include "support/complex.hpp"
+#include "support/error_module.hpp"
+
+namespace orvek::native {
+
+// What the error module printed during one call.
+struct Capture {
+  ErrorModule *err = nullptr;
+  std::vector<Report> reports;
+  std::string printed;
+  bool stopped = false;
+  std::size_t reports_at_stop = 0;
+  std::size_t printed_at_stop = 0;
+
+  void clear() {
+    reports.clear();
+    printed.clear();
+    stopped = false;
+    reports_at_stop = printed_at_stop = 0;
+  }
+};
+
+// A growable buffer; take(n) gives a span of n elements (contents left
+// from earlier calls unless cleared).
+template <class T> class Buffer {
+public:
+  std::span<T> take(std::size_t n) {
+    if (data_.size() < n) data_.resize(n);
+    return std::span<T>(data_.data(), n);
+  }
+  std::span<T> zeroed(std::size_t n) {
+    std::span<T> s = take(n);
+    for (T &x : s) x = T{};
+    return s;
+  }
+
+private:
+  std::vector<T> data_;
+};
+
+} // namespace orvek::native
+
+namespace orvek {
+
+struct Workspace::Impl {
+  Impl();
+  // Replaces the error module when a previous call left it inconsistent
+  // (an exception thrown by the allocator inside a kernel), and clears the
+  // user level's error type and code.
+  void reset_errors();
+
+  std::unique_ptr<ErrorModule> err;
+  native::Capture capture;
+
+  // Work buffers, named by their use; each call takes what it needs.
+  native::Buffer<std::int32_t> perm, key, skey;             // branch order
+  native::Buffer<std::int32_t> save_irow, save_jcol;        // row-indexed conversion
+  native::Buffer<Complex> save_v;
+  native::Buffer<std::int32_t> sort_perm, sort_jcol;
+  native::Buffer<Complex> sort_v;
+  native::Buffer<std::int32_t> ipvt, jpvt;                  // solve: marked permutations
+  native::Buffer<Complex> cb, cz0, cz1, cz2, cva, cvb, cvc; // complex node vectors
+  native::Buffer<float> rb;                                 // real node vector
+  native::Buffer<std::int32_t> table_node, table_neighbour, table_branch, itemp; // incidence
+  native::Buffer<std::int32_t> pend, count;                 // ordering
+};
+
+namespace native {
+
+// One native call: prepares the workspace's error module, and checks after
+// each kernel stage whether the exported routine would have stopped.
+class CallScope {
+public:
+  CallScope(Workspace &ws, std::string_view call);
+  CallScope(const CallScope &) = delete;
+  CallScope &operator=(const CallScope &) = delete;
+
+  ErrorModule &err() { return *ws_.err; }
+  Workspace::Impl &ws() { return ws_; }
+
+  // Throws orvek::Error when a stop was recorded.
+  void check();
+  // The warnings printed so far (after check()).
+  std::vector<Report> warnings() const;
+
+private:
+  Workspace::Impl &ws_;
+  std::string call_;
+};
+
+// Argument checks of a native call under its own routine name; texts may
+// use %(L1) for an array name and %(I1).. for values.
+class Checks {
+public:
+  Checks(CallScope &scope, std::string_view routine) : err_(scope.err()), guard_(err_, routine) {}
+  // True when the check passed.
+  bool require(bool good, const frame::Rejection &r, std::initializer_list<std::int32_t> values = {}) {
+    return guard_.reject_if(!good, r, values);
+  }
+  bool require_named(bool good, std::string_view name, const frame::Rejection &r,
+                     std::initializer_list<std::int32_t> values = {}) {
+    if (!good) err_.SetTextPlaceholder(1, name);
+    return guard_.reject_if(!good, r, values);
+  }
+  bool passed() { return guard_.passed(); }
+
+private:
+  ErrorModule &err_;
+  frame::ArgumentGuard guard_;
+};
+
+// Sizes as the library's 32-bit counts, saturated (an impossible size is
+// then rejected by the count checks rather than wrapped).
+inline std::int32_t Count(std::size_t n) {
+  return n > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(n);
+}
+inline std::size_t Size(std::int32_t n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+
+// The largest node count whose branch keys min·N + max fit in 32 bits.
+inline constexpr std::int32_t kMaxKeyedNodes = 46340;
+
+// Checks shared by the calls that read branch ends or a row-indexed matrix;
+// they stop at the first offence.
+struct EndRejections {
+  const frame::Rejection &size; // %(L1) holds %(I1), NB = %(I2)
+  const frame::Rejection &node; // %(L1)(%(I1)) = %(I2), N = %(I3)
+};
+bool CheckEnds(Checks &checks, const EndRejections &texts, std::int32_t n, std::span<const std::int32_t> from,
+               std::span<const std::int32_t> to);
+
+struct RowIndexedRejections {
+  const frame::Rejection &shape;   // ija/sa sizes, %(I1) = N
+  const frame::Rejection &pointer; // IJA(%(I1)) = %(I2) out of order
+  const frame::Rejection &column;  // IJA(%(I1)) = %(I2), N = %(I3)
+};
+bool CheckRowIndexed(Checks &checks, const RowIndexedRejections &texts, const RowIndexed &y);
+
+} // namespace native
+} // namespace orvek

@@ -1,0 +1,200 @@
+// Native fault, branch and node quantities: the solid fault at one node
+// (NaponiKV), the fault-study road over many nodes (a unit injection solved
+// in each sequence network, then the fault computation), branch end
+// currents and powers (StruiKV, Sg) and node powers (So, MNOZI).
+#include <algorithm>
+
+#include "native/native_internal.hpp"
+
+#include "sequence/sequence.hpp"
+#include "topology/dense.hpp"
+
+namespace orvek {
+namespace native {
+template <class T> void CheckFactors(CallScope &scope, const FactorSet<T> &f);
+template <class T>
+void SolveChecked(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path);
+} // namespace native
+
+namespace {
+
+using frame::Rejection;
+using native::Checks;
+using native::Count;
+using native::Size;
+
+constexpr Rejection kNodeCount{1, "N = %(I1) must be at least 1."};
+constexpr Rejection kNodeArray{2, "%(L1) holds %(I1) values; it must hold N = %(I2), one per node."};
+constexpr Rejection kFaultNode{3, "K = %(I1) must lie between 1 and N = %(I2)."};
+constexpr Rejection kStudyNode{4, "NODES(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Rejection kFactorOrder{5, "The %(L1) factor set has order %(I1); it must have N = %(I2)."};
+constexpr Rejection kBranchSize{6, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
+constexpr Rejection kBranchEnd{7, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Rejection kMatrixShape{
+    8, "The row-indexed matrix of order N = %(I1) needs IJA(1) = N + 2 and at least N + 1 index values."};
+constexpr Rejection kMatrixPointer{9, "IJA(%(I1)) = %(I2) is out of order or beyond the stored positions."};
+constexpr Rejection kMatrixColumn{10, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+
+bool NodeArrays(Checks &checks, std::int32_t n,
+                std::initializer_list<std::pair<std::string_view, std::size_t>> arrays) {
+  for (const auto &[name, size] : arrays)
+    if (!checks.require_named(size == Size(n), name, kNodeArray, {Count(size), n})) return false;
+  return true;
+}
+
+sequence::BranchData Data(const BranchView &br) { return {br.z, br.ya, br.yb, br.from, br.to}; }
+
+void CheckBranches(native::CallScope &scope, std::string_view routine, const BranchView &br,
+                   std::span<const Complex> v) {
+  Checks checks(scope, routine);
+  const std::int32_t nb = Count(br.from.size()), n = Count(v.size());
+  bool ok = true;
+  for (const auto &[name, size] : {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()},
+                                   std::pair{"YB", br.yb.size()}})
+    ok = ok && checks.require_named(size == br.from.size(), name, kBranchSize, {Count(size), nb});
+  ok = ok && native::CheckEnds(checks, {kBranchSize, kBranchEnd}, n, br.from, br.to);
+  checks.passed();
+  scope.check();
+}
+
+void CheckMatrix(native::CallScope &scope, std::string_view routine, const RowIndexed &y, std::size_t voltages) {
+  Checks checks(scope, routine);
+  if (native::CheckRowIndexed(checks, {kMatrixShape, kMatrixPointer, kMatrixColumn}, y))
+    NodeArrays(checks, y.n, {{"V", voltages}});
+  checks.passed();
+  scope.check();
+}
+
+} // namespace
+
+FaultResult Fault(Workspace &ws, std::int32_t itype, std::int32_t k, std::span<const float> ub,
+                  std::span<const Complex> e, std::span<const Complex> z0, std::span<const Complex> z1,
+                  std::span<const Complex> z2) {
+  native::CallScope scope(ws, "Fault");
+  const std::int32_t n = Count(e.size());
+  {
+    Checks checks(scope, "Fault");
+    if (checks.require(n >= 1, kNodeCount, {n}) &&
+        NodeArrays(checks, n, {{"UB", ub.size()}, {"Z0", z0.size()}, {"Z1", z1.size()}, {"Z2", z2.size()}}))
+      checks.require(k >= 1 && k <= n, kFaultNode, {k, n});
+    checks.passed();
+    scope.check();
+  }
+  FaultResult r;
+  r.v0.assign(z0.begin(), z0.end());
+  r.v1.assign(z1.begin(), z1.end());
+  r.v2.assign(z2.begin(), z2.end());
+  r.va.resize(Size(n));
+  r.vb.resize(Size(n));
+  r.vc.resize(Size(n));
+  const sequence::FaultCurrents c =
+      sequence::SolidFault(n, itype, k, {ub, e, r.v0, r.v1, r.v2, r.va, r.vb, r.vc});
+  r.currents = {c.i0, c.i1, c.i2};
+  return r;
+}
+
+std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const SequenceFactors &factors,
+                                      std::span<const float> ub, std::span<const Complex> e,
+                                      std::span<const std::int32_t> nodes) {
+  native::CallScope scope(ws, "FaultStudy");
+  const std::int32_t n = Count(e.size());
+  {
+    Checks checks(scope, "FaultStudy");
+    bool ok = checks.require(n >= 1, kNodeCount, {n}) && NodeArrays(checks, n, {{"UB", ub.size()}});
+    for (const auto &[name, f] : {std::pair{"zero-sequence", &factors.zero},
+                                  std::pair{"positive-sequence", &factors.positive},
+                                  std::pair{"negative-sequence", &factors.negative}})
+      ok = ok && checks.require_named(f->n == n, name, kFactorOrder, {f->n, n});
+    for (std::size_t j = 0; ok && j < nodes.size(); ++j)
+      ok = checks.require(nodes[j] >= 1 && nodes[j] <= n, kStudyNode, {Count(j + 1), nodes[j], n});
+    checks.passed();
+    scope.check();
+  }
+  native::CheckFactors(scope, factors.zero);
+  native::CheckFactors(scope, factors.positive);
+  native::CheckFactors(scope, factors.negative);
+
+  Workspace::Impl &w = scope.ws();
+  const std::size_t size = Size(n);
+  const std::span<Complex> b = w.cb.zeroed(size);
+  const std::span<Complex> z0 = w.cz0.take(size), z1 = w.cz1.take(size), z2 = w.cz2.take(size);
+  const std::span<Complex> va = w.cva.take(size), vb = w.cvb.take(size), vc = w.cvc.take(size);
+  const std::size_t count = nodes.empty() ? size : nodes.size();
+  std::vector<FaultCurrents> out(count);
+  for (std::size_t j = 0; j < count; ++j) {
+    const std::int32_t k = nodes.empty() ? Count(j + 1) : nodes[j];
+    // The impedance columns: a unit current injected at k alone. A factor
+    // set given for several sequences is solved once.
+    b[Size(k) - 1] = Complex{1.0f, 0.0f};
+    native::SolveChecked<Complex>(scope, factors.positive, b, z1, Path::kPlain);
+    if (&factors.negative == &factors.positive)
+      std::copy(z1.begin(), z1.end(), z2.begin());
+    else
+      native::SolveChecked<Complex>(scope, factors.negative, b, z2, Path::kPlain);
+    if (&factors.zero == &factors.positive)
+      std::copy(z1.begin(), z1.end(), z0.begin());
+    else if (&factors.zero == &factors.negative)
+      std::copy(z2.begin(), z2.end(), z0.begin());
+    else
+      native::SolveChecked<Complex>(scope, factors.zero, b, z0, Path::kPlain);
+    b[Size(k) - 1] = Complex{};
+    scope.check();
+    const sequence::FaultCurrents c = sequence::SolidFault(n, itype, k, {ub, e, z0, z1, z2, va, vb, vc});
+    out[j] = {c.i0, c.i1, c.i2};
+  }
+  return out;
+}
+
+BranchFlows BranchCurrents(Workspace &ws, const BranchView &branches, std::span<const Complex> v) {
+  native::CallScope scope(ws, "BranchCurrents");
+  CheckBranches(scope, "BranchCurrents", branches, v);
+  BranchFlows out;
+  out.first.resize(branches.from.size());
+  out.second.resize(branches.from.size());
+  sequence::BranchCurrents(Count(branches.from.size()), Data(branches), v, out.first, out.second);
+  return out;
+}
+
+BranchFlows BranchPowers(Workspace &ws, const BranchView &branches, std::span<const Complex> v) {
+  native::CallScope scope(ws, "BranchPowers");
+  CheckBranches(scope, "BranchPowers", branches, v);
+  BranchFlows out;
+  out.first.resize(branches.from.size());
+  out.second.resize(branches.from.size());
+  sequence::BranchPowers(Count(branches.from.size()), Data(branches), v, out.first, out.second);
+  return out;
+}
+
+Complex NodePower(Workspace &ws, const RowIndexed &y, std::int32_t k, std::span<const Complex> v) {
+  native::CallScope scope(ws, "NodePower");
+  CheckMatrix(scope, "NodePower", y, v.size());
+  {
+    Checks checks(scope, "NodePower");
+    checks.require(k >= 1 && k <= y.n, kFaultNode, {k, y.n});
+    checks.passed();
+    scope.check();
+  }
+  const std::size_t positions = Size(y.ija[Size(y.n)] - 1);
+  return sequence::NodePower(k, v, std::span<const Complex>(y.sa.data(), positions),
+                             std::span<const std::int32_t>(y.ija.data(), positions));
+}
+
+std::vector<Complex> NodePowers(Workspace &ws, const RowIndexed &y, std::span<const float> vm,
+                                std::span<const float> va) {
+  native::CallScope scope(ws, "NodePowers");
+  CheckMatrix(scope, "NodePowers", y, vm.size());
+  {
+    Checks checks(scope, "NodePowers");
+    NodeArrays(checks, y.n, {{"VA", va.size()}});
+    checks.passed();
+    scope.check();
+  }
+  const std::size_t positions = Size(y.ija[Size(y.n)] - 1);
+  std::vector<Complex> s(Size(y.n));
+  topology::SparsePowerProduct(y.n, std::span<const Complex>(y.sa.data(), positions),
+                               std::span<const std::int32_t>(y.ija.data(), positions), vm, va,
+                               scope.ws().cb.take(Size(y.n)), s);
+  return s;
+}
+
+} // namespace orvek

@@ -1,0 +1,164 @@
+// Native sparse LU: the factorization driver with its default parameters
+// and the solve, as the exported LUR/LUC and BSR/BSC run them, with the
+// factor set held in vectors. The factor storage is sized 3·NZ, as the
+// exported routines size it; a factorization that ends with a warning
+// leaves the factors unwritten there, so the set comes back empty.
+#include "native/native_internal.hpp"
+
+#include "sparse/sparse_factor.hpp"
+#include "sparse/sparse_solve.hpp"
+
+namespace orvek {
+namespace {
+
+using frame::Rejection;
+using native::Checks;
+using native::Count;
+using native::Size;
+
+constexpr std::string_view kFactorName = "Factor";
+constexpr Rejection kTripletSizes{
+    1, "IROW holds %(I1) and JCOL %(I2) entries; both must hold NZ = %(I3), one per value."};
+constexpr Rejection kFactorRoom{2, "NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds 2147483647."};
+
+constexpr std::string_view kSolveName = "Solve";
+constexpr Rejection kIncomplete{
+    1, "The factor set holds no factors: its factorization ended with a warning, or it was never computed."};
+constexpr Rejection kFactorShape{
+    2, "The factor set is inconsistent: NFAC = %(I1), NL = %(I2), N = %(I3) do not match its arrays."};
+constexpr Rejection kFactorIndex{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Rejection kVectorSize{4, "%(L1) holds %(I1) values; it must hold N = %(I2)."};
+
+template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a) {
+  native::CallScope scope(ws, kFactorName);
+  const std::int32_t nz = a.nz();
+  {
+    Checks checks(scope, kFactorName);
+    if (checks.require(a.irow.size() == a.value.size() && a.jcol.size() == a.value.size(), kTripletSizes,
+                       {Count(a.irow.size()), Count(a.jcol.size()), nz}))
+      checks.require(3 * static_cast<std::int64_t>(nz) <= INT32_MAX, kFactorRoom, {nz});
+    checks.passed();
+    scope.check();
+  }
+  // The driver checks N and NZ itself (and every row and column number).
+  FactorSet<T> f;
+  f.n = a.n;
+  const std::size_t room = 3 * Size(nz);
+  f.fac.assign(room, T{});
+  f.irfac.assign(room, 0);
+  f.jcfac.assign(room, 0);
+  f.ipvt.assign(Size(a.n), 0);
+  f.jpvt.assign(Size(a.n), 0);
+  std::int32_t iparam[sparse::kIparamSize] = {};
+  float rparam[sparse::kRparamSize] = {};
+  std::int32_t nfac = Count(room), nl = 0;
+  sparse::FactorTriplets<T>(scope.err(), a.n, nz, a.value, a.irow, a.jcol, iparam, rparam, nfac, nl, f.fac, f.irfac,
+                            f.jcfac, f.ipvt, f.jpvt);
+  scope.check();
+  f.peak = iparam[sparse::kIparamPeak];
+  f.growth = rparam[sparse::kRparamGrowth];
+  f.min_pivot = rparam[sparse::kRparamMinPivot];
+  f.warnings = scope.warnings();
+  if (!f.warnings.empty()) {
+    // The factor arrays were not written: nothing of them is usable.
+    f.nfac = f.nl = 0;
+    f.fac.clear();
+    f.irfac.clear();
+    f.jcfac.clear();
+    return f;
+  }
+  f.nfac = nfac;
+  f.nl = nl;
+  f.fac.resize(Size(nfac));
+  f.irfac.resize(Size(nfac));
+  f.jcfac.resize(Size(nfac));
+  return f;
+}
+
+} // namespace
+
+namespace native {
+
+// The factor set is complete and consistent, every factor entry's row and
+// column lie in 1..N, and IPVT/JPVT hold N values each (their contents are
+// checked by the solve).
+template <class T> void CheckFactors(CallScope &scope, const FactorSet<T> &f) {
+  Checks checks(scope, kSolveName);
+  const std::int32_t n = f.n;
+  bool ok = checks.require(f.complete(), kIncomplete);
+  ok = ok && checks.require(n >= 1 && f.nl >= 0 && f.nl <= f.nfac && f.irfac.size() == Size(f.nfac) &&
+                                f.jcfac.size() == Size(f.nfac) && f.ipvt.size() == Size(n) &&
+                                f.jpvt.size() == Size(n),
+                            kFactorShape, {f.nfac, f.nl, n});
+  for (const auto &[name, index] : {std::pair{"IRFAC", &f.irfac}, std::pair{"JCFAC", &f.jcfac}}) {
+    for (std::size_t k = 0; ok && k < index->size(); ++k) {
+      const std::int32_t v = (*index)[k];
+      ok = checks.require_named(v >= 1 && v <= n, name, kFactorIndex, {Count(k + 1), v, n});
+    }
+  }
+  checks.passed();
+  scope.check();
+}
+
+// The solve of one right-hand side under an open scope, factors checked:
+// the multipliers path of the solve, or division by the diagonals when the
+// factors hold no multipliers (as BSR/BSC).
+template <class T>
+void SolveChecked(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) {
+  Workspace::Impl &ws = scope.ws();
+  const std::size_t n = Size(f.n);
+  // The solve marks the permutations while it works: it gets copies.
+  std::span<std::int32_t> ipvt = ws.ipvt.take(n), jpvt = ws.jpvt.take(n);
+  std::copy(f.ipvt.begin(), f.ipvt.end(), ipvt.begin());
+  std::copy(f.jpvt.begin(), f.jpvt.end(), jpvt.begin());
+  sparse::SolveFactored<T>(scope.err(), f.n, f.nfac, f.nl, f.fac, f.irfac, f.jcfac, ipvt, jpvt, b,
+                           static_cast<std::int32_t>(path), x, false);
+}
+
+template void CheckFactors<Complex>(CallScope &, const FactorSet<Complex> &);
+template void SolveChecked<Complex>(CallScope &, const FactorSet<Complex> &, std::span<const Complex>,
+                                    std::span<Complex>, Path);
+
+} // namespace native
+
+namespace {
+
+template <class T>
+void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) {
+  native::CallScope scope(ws, kSolveName);
+  native::CheckFactors(scope, f);
+  {
+    Checks checks(scope, kSolveName);
+    if (checks.require_named(b.size() == Size(f.n), "B", kVectorSize, {Count(b.size()), f.n}))
+      checks.require_named(x.size() == Size(f.n), "X", kVectorSize, {Count(x.size()), f.n});
+    checks.passed();
+    scope.check();
+  }
+  native::SolveChecked(scope, f, b, x, path);
+  scope.check();
+}
+
+} // namespace
+
+FactorSet<float> Factor(Workspace &ws, const TripletMatrix<float> &a) { return FactorImpl(ws, a); }
+FactorSet<Complex> Factor(Workspace &ws, const TripletMatrix<Complex> &a) { return FactorImpl(ws, a); }
+
+void Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, std::span<float> x, Path path) {
+  SolveImpl(ws, f, b, x, path);
+}
+void Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, std::span<Complex> x,
+           Path path) {
+  SolveImpl(ws, f, b, x, path);
+}
+std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) {
+  std::vector<float> x(b.size());
+  SolveImpl<float>(ws, f, b, x, path);
+  return x;
+}
+std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, Path path) {
+  std::vector<Complex> x(b.size());
+  SolveImpl<Complex>(ws, f, b, x, path);
+  return x;
+}
+
+} // namespace orvek

@@ -1,0 +1,191 @@
+// Native topology and fast decoupled matrices: the adjacency lists (MAUX),
+// the breadth-first component ordering (MultiPodred) with one record per
+// component (ZapisiPodredeno, without its limits of 50 records and
+// 1000/1000/150 entries), and the two BX matrices (Matrici_VektoriBX).
+#include "native/native_internal.hpp"
+
+#include "assembly/accumulator.hpp"
+#include "topology/fast_decoupled.hpp"
+#include "topology/incidence.hpp"
+#include "topology/ordering.hpp"
+
+namespace orvek {
+namespace {
+
+using frame::Rejection;
+using native::Checks;
+using native::Count;
+using native::Size;
+
+constexpr Rejection kNodes{1, "N = %(I1) must lie between 1 and 46340."};
+constexpr Rejection kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
+constexpr Rejection kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Rejection kNpq{4, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
+constexpr Rejection kListsTooLong{5, "N = %(I1) and NB = %(I2) give lists longer than 2147483647 entries."};
+constexpr Rejection kAdjacencyShape{
+    6, "The adjacency of N = %(I1) nodes needs IJA(1) = N + 2, pointers in order and IBR as long as IJA."};
+constexpr Rejection kAdjacencyEntry{
+    7, "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) is not an entry of a branch between nodes 1..N."};
+constexpr Rejection kAdjacencyPair{
+    8, "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
+       "of node %(I2)."};
+constexpr Rejection kAdjacencyBranch{9, "Branch %(I1) occurs %(I2) times in IBR; it must occur exactly twice."};
+
+void CheckBranchEnds(native::CallScope &scope, std::string_view routine, std::int32_t n,
+                     std::span<const std::int32_t> from, std::span<const std::int32_t> to,
+                     std::initializer_list<std::pair<std::string_view, std::size_t>> more = {}) {
+  Checks checks(scope, routine);
+  const std::int32_t nb = Count(from.size());
+  bool ok = checks.require(n >= 1 && n <= native::kMaxKeyedNodes, kNodes, {n});
+  ok = ok && checks.require(static_cast<std::int64_t>(n) + 1 + 2 * static_cast<std::int64_t>(from.size()) <=
+                                INT32_MAX,
+                            kListsTooLong, {n, nb});
+  for (const auto &[name, size] : more)
+    ok = ok && checks.require_named(size == from.size(), name, kBranchSize, {Count(size), nb});
+  ok = ok && native::CheckEnds(checks, {kBranchSize, kBranchEnd}, n, from, to);
+  checks.passed();
+  scope.check();
+}
+
+// The lists are what BuildAdjacency gives for some branch table over nodes
+// 1..N with as many branches as from/to hold: every entry names a node in
+// 1..N and a branch in 1..NB, each branch occurs twice, and each entry u ->
+// v of branch b has its partner v -> u of branch b at another position.
+void CheckAdjacency(native::CallScope &scope, const Adjacency &adj, std::int32_t nb) {
+  Checks checks(scope, "OrderComponents");
+  const std::int32_t n = adj.n;
+  const std::int64_t size = static_cast<std::int64_t>(adj.ija.size());
+  bool ok = checks.require(n >= 1 && size >= static_cast<std::int64_t>(n) + 1 && adj.ibr.size() == adj.ija.size() &&
+                               adj.ija[0] == n + 2,
+                           kAdjacencyShape, {n});
+  for (std::int32_t i = 1; ok && i <= n; ++i) ok = checks.require(adj.ija[Size(i)] >= adj.ija[Size(i) - 1], kAdjacencyShape, {n});
+  ok = ok && checks.require(static_cast<std::int64_t>(adj.ija[Size(n)]) - 1 == size &&
+                                size - n - 1 == 2 * static_cast<std::int64_t>(nb),
+                            kAdjacencyShape, {n});
+  auto IJA = [&](std::int32_t k) { return adj.ija[Size(k) - 1]; };
+  auto IBR = [&](std::int32_t k) { return adj.ibr[Size(k) - 1]; };
+  const std::int32_t first = n + 2, last = ok ? IJA(n + 1) - 1 : 0;
+  std::span<std::int32_t> count = scope.ws().count.zeroed(Size(nb));
+  for (std::int32_t k = first; ok && k <= last; ++k) {
+    ok = checks.require(IJA(k) >= 1 && IJA(k) <= n && IBR(k) >= 1 && IBR(k) <= nb, kAdjacencyEntry,
+                        {k, IJA(k), IBR(k)});
+    if (ok) ++count[Size(IBR(k)) - 1];
+  }
+  for (std::int32_t b = 1; ok && b <= nb; ++b)
+    ok = checks.require(count[Size(b) - 1] == 2, kAdjacencyBranch, {b, count[Size(b) - 1]});
+  for (std::int32_t u = 1; ok && u <= n; ++u) {
+    for (std::int32_t k = IJA(u); ok && k < IJA(u + 1); ++k) {
+      const std::int32_t v = IJA(k), b = IBR(k);
+      bool matched = false;
+      for (std::int32_t h = IJA(v); h < IJA(v + 1) && !matched; ++h) matched = h != k && IJA(h) == u && IBR(h) == b;
+      ok = checks.require(matched, kAdjacencyPair, {k, v, b, u});
+    }
+  }
+  checks.passed();
+  scope.check();
+}
+
+} // namespace
+
+DecoupledMatrices FastDecoupledMatrices(Workspace &ws, std::int32_t n, std::int32_t npq,
+                                        const DecoupledBranchView &branches) {
+  native::CallScope scope(ws, "FastDecoupledMatrices");
+  CheckBranchEnds(scope, "FastDecoupledMatrices", n, branches.from, branches.to,
+                  {{"R", branches.r.size()}, {"X", branches.x.size()}, {"T", branches.t.size()}});
+  {
+    Checks checks(scope, "FastDecoupledMatrices");
+    checks.require(npq >= 0 && npq <= n, kNpq, {npq, n});
+    checks.passed();
+    scope.check();
+  }
+  Workspace::Impl &w = scope.ws();
+  const std::int32_t nb = Count(branches.from.size());
+  const std::size_t nbs = Size(nb);
+  const assembly::BranchOrder order{w.perm.take(nbs), w.key.take(nbs), w.skey.take(nbs)};
+  DecoupledMatrices out;
+  // Room for the diagonals and a pair per branch; cut to the entries made.
+  const std::size_t room1 = Size(n - 1) + 2 * nbs, room2 = Size(npq) + 2 * nbs;
+  out.first.irow.assign(room1, 0);
+  out.first.jcol.assign(room1, 0);
+  out.first.value.assign(room1, 0.0f);
+  out.second.irow.assign(room2, 0);
+  out.second.jcol.assign(room2, 0);
+  out.second.value.assign(room2, 0.0f);
+  assembly::TripletList<float> first{out.first.irow, out.first.jcol, out.first.value, 0};
+  assembly::TripletList<float> second{out.second.irow, out.second.jcol, out.second.value, 0};
+  const topology::DecoupledBranches data{branches.r, branches.x, branches.t, branches.from, branches.to};
+  topology::BuildFastDecoupled(scope.err(), n, npq, data, nb, first, second, order);
+  scope.check();
+  out.first.n = n - 1;
+  out.second.n = npq;
+  for (auto [m, list] : {std::pair{&out.first, &first}, std::pair{&out.second, &second}}) {
+    m->irow.resize(Size(list->nz));
+    m->jcol.resize(Size(list->nz));
+    m->value.resize(Size(list->nz));
+  }
+  return out;
+}
+
+Adjacency BuildAdjacency(Workspace &ws, std::int32_t n, std::span<const std::int32_t> from,
+                         std::span<const std::int32_t> to) {
+  native::CallScope scope(ws, "BuildAdjacency");
+  CheckBranchEnds(scope, "BuildAdjacency", n, from, to);
+  Workspace::Impl &w = scope.ws();
+  const std::int32_t nb = Count(from.size());
+  const std::size_t rows = 2 * Size(nb);
+  const topology::IncidenceWork work{
+      {w.table_node.take(rows + 1), w.table_neighbour.take(rows + 1), w.table_branch.take(rows + 1)},
+      w.sort_perm.take(rows),
+      w.key.take(rows),
+      w.itemp.take(rows)};
+  Adjacency out;
+  out.n = n;
+  out.ija.assign(Size(n) + 1 + rows, 0);
+  out.ibr.assign(Size(n) + 1 + rows, 0);
+  topology::BuildIncidence(scope.err(), n, from, to, nb, out.ija, out.ibr, work);
+  scope.check();
+  return out;
+}
+
+ComponentOrdering OrderComponents(Workspace &ws, const Adjacency &adjacency, std::span<const std::int32_t> from,
+                                  std::span<const std::int32_t> to) {
+  native::CallScope scope(ws, "OrderComponents");
+  const std::int32_t n = adjacency.n;
+  const std::int32_t nb = Count(from.size());
+  CheckBranchEnds(scope, "OrderComponents", n, from, to);
+  CheckAdjacency(scope, adjacency, nb);
+
+  ComponentOrdering out;
+  out.ord.assign(Size(n), 0);
+  out.par.assign(Size(n), 0);
+  out.bl.assign(Size(nb), 0);
+  // At most one component per node.
+  out.cnt_nodes.assign(Size(n), 0);
+  out.cnt_branches.assign(Size(n), 0);
+  std::int32_t nc = 0;
+  const topology::OrderingOutput o{out.ord, out.par, out.bl, out.cnt_nodes, out.cnt_branches, nc};
+  topology::OrderByComponent(n, adjacency.ija, adjacency.ibr, o, scope.ws().pend.take(Size(nb)));
+  out.cnt_nodes.resize(Size(nc));
+  out.cnt_branches.resize(Size(nc));
+
+  out.components.resize(Size(nc));
+  for (std::int32_t g = 1; g <= nc; ++g) {
+    const std::int32_t s0 = g > 1 ? out.cnt_nodes[Size(g) - 2] : 0;
+    const std::int32_t b0 = g > 1 ? out.cnt_branches[Size(g) - 2] : 0;
+    const std::int32_t nn = out.cnt_nodes[Size(g) - 1] - s0;
+    const std::int32_t nbr = out.cnt_branches[Size(g) - 1] - b0;
+    const std::int32_t nch = nbr + 1 - nn;
+    Component &c = out.components[Size(g) - 1];
+    c.nodes.resize(Size(nn));
+    c.branches.resize(Size(nbr));
+    c.end1.resize(Size(nbr));
+    c.end2.resize(Size(nch));
+    std::vector<std::int32_t> chp(Size(nch));
+    std::int32_t rnn = 0, rnbr = 0, rnch = 0;
+    const topology::ComponentRecordSpans spans{rnn, rnbr, rnch, c.nodes, c.branches, c.end1, chp, c.end2};
+    topology::StoreComponent(s0, b0, nn, nbr, out.ord, out.bl, out.par, from, to, spans);
+  }
+  return out;
+}
+
+} // namespace orvek
