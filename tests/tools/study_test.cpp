@@ -241,7 +241,7 @@ double InReportUnit(const DenseFaults &d, int i, double pu, bool per_unit) {
 void ExpectFaultsMatchDense(const std::string &name, bool per_unit) {
   const DenseFaults d = Dense(name);
   // Flat pre-fault voltages: I = 1 / Z(K,K), and I = 3 / (Z0 + Z1 + Z2)(K,K).
-  const RunResult flat = RunStudy({CasePath(name), "--flat", "--fault", "3ph,slg", "--format", "csv"});
+  const RunResult flat = RunStudy({CasePath(name), "--flat", "--fault", "all", "--format", "csv"});
   ASSERT_EQ(flat.status, 0) << flat.err;
   const Rows fr = ParseCsv(flat.out);
   EXPECT_EQ(fr.at("summary")[0][10], per_unit ? "pu" : "kA");
@@ -259,6 +259,19 @@ void ExpectFaultsMatchDense(const std::string &name, bool per_unit) {
     EXPECT_NEAR(r1.ia / i1, 1.0, 1e-4) << name << " bus " << bus;
     EXPECT_LT(r1.ib, 1e-4 * r1.ia); // the sound phases carry no fault current
     EXPECT_LT(r1.ic, 1e-4 * r1.ia);
+    // Phase to phase (b-c): |Ib| = |Ic| = sqrt(3) / |Z1 + Z2|; phase a carries nothing.
+    const Cd z1 = d.z1(k, k), z0 = d.z0(k, k), a(-0.5, std::sqrt(3.0) / 2.0);
+    const double ill = InReportUnit(d, k, std::sqrt(3.0) / std::abs(2.0 * z1), per_unit);
+    const FaultResult &rl = f.at({bus, "ll"});
+    EXPECT_NEAR(rl.ib / ill, 1.0, 1e-4) << name << " bus " << bus;
+    EXPECT_NEAR(rl.ic / ill, 1.0, 1e-4) << name << " bus " << bus;
+    EXPECT_LT(rl.ia, 1e-4 * rl.ib);
+    // Two phases to earth: I1 = 1 / (Z1 + Z0 Z2 / (Z0 + Z2)), I2 = -I1 Z0/(Z0+Z2), I0 = -I1 Z2/(Z0+Z2).
+    const Cd ip = 1.0 / (z1 + z0 * z1 / (z0 + z1)), in = -ip * z0 / (z0 + z1), iz = -ip * z1 / (z0 + z1);
+    const FaultResult &rg = f.at({bus, "llg"});
+    EXPECT_NEAR(rg.ib / InReportUnit(d, k, std::abs(iz + a * a * ip + a * in), per_unit), 1.0, 1e-4) << name << " bus " << bus;
+    EXPECT_NEAR(rg.ic / InReportUnit(d, k, std::abs(iz + a * ip + a * a * in), per_unit), 1.0, 1e-4) << name << " bus " << bus;
+    EXPECT_LT(rg.ia, 1e-4 * rg.ib);
   }
   // Power-flow pre-fault voltages: |I| = |E(K)| / |Z(K,K)| with E from the same run.
   const RunResult pf = RunStudy({CasePath(name), "--format", "csv"});
