@@ -342,7 +342,7 @@ Matrici_VektoriBX
   N int in
   NPQ int in
   Z cplx(5000) in need=NB
-  T real(5000) in need=NB
+  T real(5000,1) in need=NB
   NODES int(5000,2) in need=NB
   NB int in
   IROW1 int(max(1,N+2*NB)) out len=NZ1
