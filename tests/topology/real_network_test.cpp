@@ -225,6 +225,46 @@ TEST_P(RealNetwork, PowersOfMnoziOdrediSeAndADoubleProductAgree) {
   }
 }
 
+// Both lists are valid triplet lists for the factorization: LUR factors
+// them and BSR solves with the factors to a small scaled residual.
+TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
+  LOAD_OR_SKIP(c, GetParam(), cf::NodeOrder::kPowerFlow);
+  const std::int32_t n = c.net.n, npq = c.net.npq, nb = c.net.nb();
+  const auto room = static_cast<std::size_t>(n + 2 * nb);
+  std::vector<std::int32_t> irow1(room), jcol1(room), irow2(room), jcol2(room);
+  std::vector<float> val1(room), val2(room);
+  std::int32_t nz1 = 0, nz2 = 0;
+  Matrici_VektoriBX(&n, &npq, c.host.z_bx.data(), c.host.t.data(), c.host.nodes.data(), &nb, irow1.data(),
+                    jcol1.data(), val1.data(), &nz1, irow2.data(), jcol2.data(), val2.data(), &nz2);
+  const auto solve = [](std::int32_t order, std::int32_t nz, const std::vector<std::int32_t> &irow,
+                        const std::vector<std::int32_t> &jcol, const std::vector<float> &val) {
+    if (order < 1) return;
+    std::int32_t iparam[6] = {}, nfac = 0, nl = 0, ipath = 1;
+    float rparam[5] = {};
+    const auto fsize = static_cast<std::size_t>(3 * nz);
+    std::vector<float> fac(fsize);
+    std::vector<std::int32_t> irfac(fsize), jcfac(fsize), ipvt(static_cast<std::size_t>(order)),
+        jpvt(ipvt.size());
+    LUR(&order, &nz, val.data(), irow.data(), jcol.data(), iparam, rparam, &nfac, &nl, fac.data(),
+        irfac.data(), jcfac.data(), ipvt.data(), jpvt.data());
+    std::vector<float> b(ipvt.size()), x(ipvt.size());
+    for (std::int32_t i = 0; i < order; ++i) b[i] = std::sin(0.37f * static_cast<float>(i + 1));
+    BSR(&order, &nfac, &nl, fac.data(), irfac.data(), jcfac.data(), ipvt.data(), jpvt.data(), b.data(),
+        &ipath, x.data());
+    std::vector<double> r(b.begin(), b.end());
+    double norm_a = 0, norm_x = 0, norm_r = 0;
+    for (std::int32_t k = 0; k < nz; ++k) {
+      r[irow[k] - 1] -= double(val[k]) * x[jcol[k] - 1];
+      norm_a = std::max(norm_a, std::abs(double(val[k])));
+    }
+    for (std::int32_t i = 0; i < order; ++i)
+      norm_x = std::max(norm_x, std::abs(double(x[i]))), norm_r = std::max(norm_r, std::abs(r[i]));
+    EXPECT_LT(norm_r / (norm_a * norm_x * order * kEps), 1.0) << "order " << order;
+  };
+  solve(n - 1, nz1, irow1, jcol1, val1);
+  solve(npq, nz2, irow2, jcol2, val2);
+}
+
 class SmallNetwork : public ::testing::TestWithParam<const char *> {};
 
 TEST_P(SmallNetwork, DenseInverseOfTheAdmittanceMatrix) {
