@@ -76,6 +76,13 @@ assert os.path.realpath(orvek.find_library()) == os.path.realpath('$lib/liborvek
 r = orvek.MatricaY(BSH=[], KSH=[], NSH=0, N=2, Z=[0.5j], YA=[0.25j], YB=[0.25j], NODES=[[1, 2]], NB=1)
 assert r.NZ == 4 and list(r.A) == [-1.75j, -1.75j, 2j, 2j], r
 "
+  moved_package=$(find "$moved" -type d -name orvek -path '*-packages/orvek' | head -n 1)
+  check "Python package follows a moved tree" env -u ORVEK_LIBRARY PYTHONPATH="$(dirname "$moved_package")" \
+    "$python" -c "
+import os, orvek
+assert os.path.realpath(orvek.find_library()) == os.path.realpath('$moved/$libdir/liborvek.so.1'), orvek.find_library()
+assert orvek.Paralelno(2, 2).ZP == 1
+"
 else
   echo "skipped: Python package (no numpy under $python, or package not installed)"
 fi
