@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "topology/component_records.hpp"
+#include "topology/ordering.hpp"
 #include "topology_test_util.hpp"
 
 namespace orvek::test::topology {
@@ -252,6 +253,18 @@ TEST(ZapisiPodredeno, RecordsBeyondNcKeepTheirContents) {
   EXPECT_EQ(StoredComponentRecord(3).nn, before.nn);
   EXPECT_EQ(StoredComponentRecord(3).node, before.node);
   EXPECT_EQ(StoredComponentRecord(3).brn, before.brn);
+}
+
+TEST(ZapisiPodredeno, ChordEndOutsideItsComponentIsMarked) {
+  // The ordering of a triangle stored against a branch table whose chord
+  // (branch 2) names node 7, which is not in the component.
+  const Ends ends = {{1, 2}, {2, 3}, {1, 3}};
+  const Ordering o = Order(3, ends);
+  StoreRecords(o, NodesTable({{1, 2}, {2, 7}, {1, 3}}));
+  const ComponentRecord &rec = StoredComponentRecord(1);
+  ASSERT_EQ(rec.nch, 1);
+  EXPECT_EQ(rec.node[rec.end1[2]], 2);
+  EXPECT_EQ(rec.end2[0], orvek::topology::kNotInComponent);
 }
 
 TEST(ZapisiPodredeno, FiftyComponentsFillEveryRecord) {
