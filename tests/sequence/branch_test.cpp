@@ -449,6 +449,15 @@ TEST(J1J2, ExampleOfAPureReactance) {
   EXPECT_EQ(both.j1, (Complex{0.0f, 0.25f}));
 }
 
+TEST(J1J2, SingleRoundingOfEveryStep) {
+  // Evaluated step by step in single precision: Y = 1/(0.02 + j0.15) by
+  // Smith's method, P1 = 0.95², P2 = 1.05², K1 and K2 part by part, then
+  // J1 = K2·E2 + K1·E1 and J2 = K2·E1.
+  const Changes c = CallJ1J2(0.02f, 0.15f, 0.95f, 1.05f, {1.01f, -0.12f}, {0.97f, 0.05f});
+  EXPECT_EQ(c.j1, (Complex{0.09845121204853058f, 0.7182642817497253f}));
+  EXPECT_EQ(c.j2, (Complex{0.009631059132516384f, -0.6737364530563354f}));
+}
+
 TEST(J1J2, UnchangedRatioGivesNoChange) {
   const Changes c = CallJ1J2(0.02f, 0.15f, 1.05f, 1.05f, {1.0f, 0.1f}, {0.97f, -0.05f});
   EXPECT_EQ(c.j1, (Complex{0, 0}));
@@ -497,6 +506,12 @@ Complex CallEMS(Complex v, Complex s, float x) {
 TEST(EMS, Examples) {
   EXPECT_EQ(CallEMS({1.0f, 0.0f}, {1.0f, 0.0f}, 0.5f), (Complex{1.0f, 0.5f}));
   EXPECT_EQ(CallEMS({1.03f, -0.2f}, {0.0f, 0.0f}, 0.3f), (Complex{1.03f, -0.2f}));
+}
+
+TEST(EMS, SingleRoundingOfEveryStep) {
+  // I = conj(S / V) by Smith's method, E = V + (0 + j0.27)·I, each step
+  // rounded once to single precision.
+  EXPECT_EQ(CallEMS({1.02f, -0.07f}, {0.83f, 0.31f}, 0.27f), (Complex{1.1166813373565674f, 0.14307090640068054f}));
 }
 
 TEST(EMS, SourceDeliversThePowerThroughTheReactance) {

@@ -71,20 +71,23 @@ inline std::string TraceLine(const std::string &name, int type, int code) {
 // and code that the last error of the process left there (passed in).
 inline std::string TerminalText(const std::string &routine, int code, const std::string &message, int user_type,
                                 int user_code) {
-  std::string rest = " " + std::to_string(code) + " from " + routine + ".  " + message;
-  std::string out = "\n *** TERMINAL ERROR";
+  // Built by append: GCC 12 warns falsely on literal + temporary strings.
+  std::string rest(" ");
+  rest.append(std::to_string(code)).append(" from ").append(routine).append(".  ").append(message);
+  std::string out("\n *** TERMINAL ERROR");
   std::size_t width = 59;
   while (rest.size() > width) {
     const std::size_t cut = rest.rfind(' ', width);
-    out += rest.substr(0, cut) + "\n ***          ";
-    rest = rest.substr(cut + 1);
+    out.append(rest, 0, cut).append("\n ***          ");
+    rest.erase(0, cut + 1);
     width = 64;
   }
-  return out + rest + "\n" +
-         "     Here is a traceback of subprogram calls in reverse order:\n"
-         "     Routine name                    Error type  Error code\n"
-         "     ------------                    ----------  ----------\n" +
-         TraceLine(routine, 5, code) + TraceLine("USER", user_type, user_code);
+  out.append(rest).append("\n");
+  out.append("     Here is a traceback of subprogram calls in reverse order:\n"
+             "     Routine name                    Error type  Error code\n"
+             "     ------------                    ----------  ----------\n");
+  out.append(TraceLine(routine, 5, code)).append(TraceLine("USER", user_type, user_code));
+  return out;
 }
 
 // Captures the printing of errors() and counts its stops while alive; the

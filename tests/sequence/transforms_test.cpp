@@ -93,6 +93,27 @@ TEST(FazSim1, DividesByThreeRatherThanMultiplyingByAThird) {
   EXPECT_EQ(s.x2.re, 7.0f / 3.0f);
 }
 
+TEST(SimFaz1, AddsInTheOrderOfTheParentheses) {
+  // X0 = 1, X1 = X2 = 2^-24. XA = 1 + (2^-24 + 2^-24) = 1 + 2^-23, where
+  // (1 + 2^-24) + 2^-24 would stay 1. In XB and XC the two rotated terms sum
+  // to -(1 - 2^-25)·2^-24, which rounds to -2^-24, and 1 - 2^-24 is exact;
+  // adding them to X0 one at a time would round back to 1 twice.
+  const float tiny = std::ldexp(1.0f, -24);
+  const Phases p = CallSimFaz1({1, 0}, {tiny, 0}, {tiny, 0});
+  EXPECT_EQ(p.a, (Complex{1.0f + 2 * tiny, 0}));
+  EXPECT_EQ(p.b, (Complex{1.0f - tiny, 0}));
+  EXPECT_EQ(p.c, (Complex{1.0f - tiny, 0}));
+}
+
+TEST(FazSim1, AddsInTheOrderOfTheParentheses) {
+  // X0 = ((XB + XA) + XC) / 3 with XB = 1, XA = XC = 2^-24: both small
+  // terms are lost one at a time, so X0 = 1/3, not (1 + 2^-23)/3.
+  const float tiny = std::ldexp(1.0f, -24);
+  ASSERT_NE(1.0f / 3.0f, (1.0f + 2 * tiny) / 3.0f);
+  const Sequences s = CallFazSim1({tiny, 0}, {1, 0}, {tiny, 0});
+  EXPECT_EQ(s.x0.re, 1.0f / 3.0f);
+}
+
 TEST(SimFaz1, AgreesWithDoubleReference) {
   Lcg rng(11);
   for (int t = 0; t < 200; ++t) {
