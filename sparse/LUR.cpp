@@ -1,6 +1,7 @@
 // LUR: factors a real sparse matrix given as a triplet list with the
 // default parameters: M = A(IPVT, JPVT) = L*U into the host's factor arrays
 // FAC, IRFAC, JCFAC (each 3*NZ entries). The host's arrays are used in place.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <span>
@@ -37,7 +38,9 @@ extern "C" ORVEK_API void ORVEK_CALL LUR(const int32_t *N, const int32_t *NZ, co
     if (!guard.passed()) return;
   }
   IPARAM[sp::kIparamDefaultsFlag] = 0;
-  *NFAC = sp::kDefaultFillFactor * nz;
+  // 3*NZ, held at the smallest integer for counts so negative that it would wrap.
+  *NFAC = static_cast<std::int32_t>(std::max<std::int64_t>(static_cast<std::int64_t>(sp::kDefaultFillFactor) * nz,
+                                                           std::numeric_limits<std::int32_t>::min()));
   const std::size_t nzc = Count(nz), facc = Count(*NFAC), nc = Count(n);
   sp::LFTXG(orvek::errors(), n, nz, std::span<const float>(A, nzc), std::span<const std::int32_t>(IROW, nzc),
             std::span<const std::int32_t>(JCOL, nzc), std::span<std::int32_t>(IPARAM, sp::kIparamSize),

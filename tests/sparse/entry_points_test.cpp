@@ -3,6 +3,7 @@
 // (factors of the matrix passed, always), the rejections of input beyond the
 // capacities, and terminal errors in a child process with their exact text.
 #include <cstdint>
+#include <limits>
 #include <regex>
 #include <string>
 #include <vector>
@@ -228,6 +229,33 @@ TEST(EntryPoints, LucRejectsTooManyTriplets) {
   EXPECT_EQ(h.nfac, kUnsetInt) << "nothing written";
   EXPECT_EQ(h.iparam[0], kUnsetInt);
   EXPECT_EQ(h.ipvt[0], kUnsetInt);
+}
+
+TEST(EntryPoints, LurRejectsCountsWhoseFactorCapacityWouldWrap) {
+  std::int32_t n = 1, nz = 715827883, nfac = kUnsetInt, nl = kUnsetInt, one = 1, ipvt = kUnsetInt;
+  float a = 1, fac = kUnset;
+  std::vector<std::int32_t> iparam(6, kUnsetInt);
+  std::vector<float> rparam(5, kUnset);
+  {
+    CaptureGlobal g;
+    LUR(&n, &nz, &a, &one, &one, iparam.data(), rparam.data(), &nfac, &nl, &fac, &one, &one, &ipvt, &ipvt);
+    EXPECT_NE(Flatten(g.cap.text).find("ERROR 1 from LUR.  NZ = 715827883 must not exceed 715827882."),
+              std::string::npos)
+        << g.cap.text;
+    EXPECT_EQ(nfac, kUnsetInt);
+    EXPECT_EQ(iparam[0], kUnsetInt);
+  }
+  // A count far below zero keeps the count check of the driver.
+  nz = std::numeric_limits<std::int32_t>::min();
+  {
+    CaptureGlobal g;
+    LUR(&n, &nz, &a, &one, &one, iparam.data(), rparam.data(), &nfac, &nl, &fac, &one, &one, &ipvt, &ipvt);
+    EXPECT_NE(Flatten(g.cap.text).find("ERROR 7 from LFTXG.  The number of nonzeros must be positive, while NZ = "
+                                       "-2147483648 is given."),
+              std::string::npos)
+        << g.cap.text;
+    EXPECT_EQ(ipvt, kUnsetInt);
+  }
 }
 
 TEST(EntryPoints, BscRejectsOrderAndFactorCountBeyondCapacity) {
