@@ -30,8 +30,8 @@ RatioChange RatioChangeCurrents(float r, float x, float t1, float t2, Complex e1
 } // namespace orvek::sequence
 
 extern "C" ORVEK_API void ORVEK_CALL J1J2(const float *R, const float *X, const float *T1, const float *T2,
-                                          const float *E1R, const float *E1I, const float *E2R, const float *E2I,
-                                          float *J1R, float *J1I, float *J2R, float *J2I) {
+                                          const float *E1R, const float *E1I, const float *E2R,
+                                          const float *E2I, float *J1R, float *J1I, float *J2R, float *J2I) {
   using namespace orvek;
   using namespace orvek::sequence;
   const RatioChange j = RatioChangeCurrents(*R, *X, *T1, *T2, Complex{*E1R, *E1I}, Complex{*E2R, *E2I});

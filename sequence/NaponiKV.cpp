@@ -40,7 +40,9 @@ FaultConnection ConnectionOf(std::int32_t itype, Complex z0k, Complex z2k) {
   }
 }
 
-Complex ZeroBelowThreshold(Complex x, float scale) { return BelowZeroThreshold(x, scale) ? Complex{} : x; }
+Complex ZeroBelowThreshold(Complex x, float scale) {
+  return BelowZeroThreshold(x, scale) ? Complex{} : x;
+}
 
 } // namespace
 
@@ -102,8 +104,8 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, std::int32_t k) {
 } // namespace orvek::sequence
 
 extern "C" ORVEK_API void ORVEK_CALL NaponiKV(const int32_t *N, const int32_t *ITYPE, const int32_t *K,
-                                              const float *UB, const float *E, float *Z0, float *Z1, float *Z2,
-                                              float *VA, float *VB, float *VC, float *IFS) {
+                                              const float *UB, const float *E, float *Z0, float *Z1,
+                                              float *Z2, float *VA, float *VB, float *VC, float *IFS) {
   using namespace orvek;
   using namespace orvek::sequence;
   const std::int32_t n = *N, itype = *ITYPE, k = *K;
@@ -113,8 +115,8 @@ extern "C" ORVEK_API void ORVEK_CALL NaponiKV(const int32_t *N, const int32_t *I
   CopyIn<kLdNode>(Z2, n, work_z2);
   CopyIn<kLdNode>(E, n, work_e);
   const auto count = static_cast<std::size_t>(n);
-  const FaultNetwork net{{UB, count},        {work_e, count},  {work_z0, count}, {work_z1, count},
-                         {work_z2, count},   {work_va, count}, {work_vb, count}, {work_vc, count}};
+  const FaultNetwork net{{UB, count},      {work_e, count},  {work_z0, count}, {work_z1, count},
+                         {work_z2, count}, {work_va, count}, {work_vb, count}, {work_vc, count}};
   const FaultCurrents f = SolidFault(n, itype, k, net);
 
   const frame::SplitComplexOut<kFaultCurrentRows> ifs(IFS);

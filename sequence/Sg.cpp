@@ -44,9 +44,9 @@ Complex work_se2[kMaxBranches];
 } // namespace
 } // namespace orvek::sequence
 
-extern "C" ORVEK_API void ORVEK_CALL Sg(const float *Z, const float *YA, const float *YB, const int32_t *NODES,
-                                        const int32_t *NB, const float *V, const int32_t *N, float *SE1,
-                                        float *SE2) {
+extern "C" ORVEK_API void ORVEK_CALL Sg(const float *Z, const float *YA, const float *YB,
+                                        const int32_t *NODES, const int32_t *NB, const float *V,
+                                        const int32_t *N, float *SE1, float *SE2) {
   using namespace orvek;
   using namespace orvek::sequence;
   const std::int32_t nb = *NB, n = *N;
@@ -57,8 +57,8 @@ extern "C" ORVEK_API void ORVEK_CALL Sg(const float *Z, const float *YA, const f
   CopyIn<kLdBranch>(YA, nb, work_ya);
   CopyIn<kLdBranch>(YB, nb, work_yb);
   const auto count = static_cast<std::size_t>(nb);
-  const BranchData branches{{work_z, count}, {work_ya, count}, {work_yb, count},
-                            {NODES, count}, {NODES + kLdBranch, count}};
+  const BranchData branches{
+      {work_z, count}, {work_ya, count}, {work_yb, count}, {NODES, count}, {NODES + kLdBranch, count}};
   BranchPowers(nb, branches, work_v, work_se1, work_se2);
   CopyOut<kLdBranch>(work_se1, nb, SE1);
   CopyOut<kLdBranch>(work_se2, nb, SE2);

@@ -43,8 +43,8 @@ bool CheckArguments(ErrorModule &err, std::int32_t n) {
 } // namespace
 } // namespace orvek::sequence
 
-extern "C" ORVEK_API void ORVEK_CALL SimFaz(const int32_t *N, const float *X0, const float *X1, const float *X2,
-                                            float *XA, float *XB, float *XC) {
+extern "C" ORVEK_API void ORVEK_CALL SimFaz(const int32_t *N, const float *X0, const float *X1,
+                                            const float *X2, float *XA, float *XB, float *XC) {
   using namespace orvek;
   using namespace orvek::sequence;
   const std::int32_t n = *N;

@@ -46,7 +46,8 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, std::int32_t k, const std:
   const frame::Vec1<const std::int32_t> ija(ija_host);
   const std::int32_t first_off = n + 2;
   const std::int32_t end = ija(n + 1);
-  if (!guard.reject_if(end < first_off || end > kMaxEndPointer, kEndPointerOutOfRange, {n + 1, end, first_off}))
+  if (!guard.reject_if(end < first_off || end > kMaxEndPointer, kEndPointerOutOfRange,
+                       {n + 1, end, first_off}))
     return guard.passed();
   const std::int32_t lo = ija(k), hi = ija(k + 1);
   if (hi <= lo) return guard.passed(); // no off-diagonal entry is read
@@ -72,8 +73,8 @@ extern "C" ORVEK_API void ORVEK_CALL So(const int32_t *N, const int32_t *K, cons
   const std::int32_t used = IJA[n] - 1; // positions 1..IJA(N+1)-1
   CopyIn<kLdNode>(V, n, work_v);
   CopyIn<kLdNonzero>(SA, used, work_sa);
-  const Complex s = NodePower(k, work_v, {work_sa, static_cast<std::size_t>(used)},
-                              {IJA, static_cast<std::size_t>(used)});
+  const Complex s =
+      NodePower(k, work_v, {work_sa, static_cast<std::size_t>(used)}, {IJA, static_cast<std::size_t>(used)});
   *SR = s.re;
   *SI = s.im;
 }

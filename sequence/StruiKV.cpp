@@ -18,8 +18,8 @@ void BranchCurrents(std::int32_t nb, const BranchData &branches, std::span<const
                     std::span<Complex> ie1, std::span<Complex> ie2) {
   for (std::int32_t b = 0; b < nb; ++b) {
     // IE1 = V(k)·YA + I is the same single addition as I + V(k)·YA.
-    const EndCurrents ie = BranchEndCurrents(v[branches.node1[b] - 1], v[branches.node2[b] - 1], branches.z[b],
-                                             branches.ya[b], branches.yb[b]);
+    const EndCurrents ie = BranchEndCurrents(v[branches.node1[b] - 1], v[branches.node2[b] - 1],
+                                             branches.z[b], branches.ya[b], branches.yb[b]);
     ie1[b] = ie.ie1;
     ie2[b] = ie.ie2;
   }
@@ -44,9 +44,9 @@ Complex work_ie2[kMaxBranches];
 } // namespace
 } // namespace orvek::sequence
 
-extern "C" ORVEK_API void ORVEK_CALL StruiKV(const int32_t *NB, const float *Z, const float *YA, const float *YB,
-                                             const int32_t *NODES, const int32_t *N, const float *V, float *IE1,
-                                             float *IE2) {
+extern "C" ORVEK_API void ORVEK_CALL StruiKV(const int32_t *NB, const float *Z, const float *YA,
+                                             const float *YB, const int32_t *NODES, const int32_t *N,
+                                             const float *V, float *IE1, float *IE2) {
   using namespace orvek;
   using namespace orvek::sequence;
   const std::int32_t nb = *NB, n = *N;
@@ -57,8 +57,8 @@ extern "C" ORVEK_API void ORVEK_CALL StruiKV(const int32_t *NB, const float *Z, 
   CopyIn<kLdBranch>(YA, nb, work_ya);
   CopyIn<kLdBranch>(YB, nb, work_yb);
   const auto count = static_cast<std::size_t>(nb);
-  const BranchData branches{{work_z, count}, {work_ya, count}, {work_yb, count},
-                            {NODES, count}, {NODES + kLdBranch, count}};
+  const BranchData branches{
+      {work_z, count}, {work_ya, count}, {work_yb, count}, {NODES, count}, {NODES + kLdBranch, count}};
   BranchCurrents(nb, branches, work_v, work_ie1, work_ie2);
   CopyOut<kLdBranch>(work_ie1, nb, IE1);
   CopyOut<kLdBranch>(work_ie2, nb, IE2);

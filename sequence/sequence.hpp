@@ -70,7 +70,9 @@ inline PhaseValues SequenceToPhase(const Rotation &r, Complex x0, Complex x1, Co
 //   X2 = ((a²·XB + XA) + a·XC) / 3
 inline constexpr float kThree = 3.0f;
 
-inline Complex DivideByThree(Complex x) { return {x.re / kThree, x.im / kThree}; }
+inline Complex DivideByThree(Complex x) {
+  return {x.re / kThree, x.im / kThree};
+}
 
 inline SequenceValues PhaseToSequence(const Rotation &r, Complex xa, Complex xb, Complex xc) {
   return {DivideByThree(cadd(cadd(xb, xa), xc)), DivideByThree(cadd(cadd(xa, cmul(r.a, xb)), cmul(r.a2, xc))),

@@ -55,7 +55,8 @@ NetworkD SmallNetwork() {
 std::vector<cd> Voltages(std::int32_t n, std::uint64_t seed) {
   Lcg rng(seed);
   std::vector<cd> v;
-  for (std::int32_t i = 1; i <= n; ++i) v.push_back(std::polar(rng.uniform(0.94, 1.06), rng.uniform(-0.5, 0.2)));
+  for (std::int32_t i = 1; i <= n; ++i)
+    v.push_back(std::polar(rng.uniform(0.94, 1.06), rng.uniform(-0.5, 0.2)));
   return v;
 }
 
@@ -110,8 +111,8 @@ void CheckBranches(const NetworkD &exact, const std::vector<cd> &voltages, doubl
 
     // Power absorbed: series loss plus both shunts.
     const cd absorbed = ToDouble(se.first.get(b)) - ToDouble(se.second.get(b));
-    const cd balance = br.z * std::norm(series) + std::norm(dvk) * std::conj(br.ya) +
-                       std::norm(dvm) * std::conj(br.yb);
+    const cd balance =
+        br.z * std::norm(series) + std::norm(dvk) * std::conj(br.ya) + std::norm(dvm) * std::conj(br.yb);
     EXPECT_LT(std::abs(absorbed - balance), 4 * tol * iscale);
   }
   EXPECT_TRUE(se.first.untouched_from(h.nb + 1) && se.second.untouched_from(h.nb + 1));
@@ -165,7 +166,8 @@ TEST(BranchQuantities, WithoutShuntsBothEndsCarryTheSeriesCurrent) {
   const BranchResults se = CallSg(h, 1, v, 3);
   // The loss is the series loss alone.
   const cd loss = ToDouble(h.z.get(1)) * std::norm(ToDouble(series));
-  EXPECT_LT(std::abs(ToDouble(se.first.get(1)) - ToDouble(se.second.get(1)) - loss), 1e-6 * std::abs(loss) + 1e-7);
+  EXPECT_LT(std::abs(ToDouble(se.first.get(1)) - ToDouble(se.second.get(1)) - loss),
+            1e-6 * std::abs(loss) + 1e-7);
 }
 
 TEST(BranchQuantities, OnlyTheFirstNbEntriesAreWritten) {
@@ -195,7 +197,8 @@ TEST(BranchQuantities, OutputsOverTheBranchArraysGiveTheSameValues) {
   HostBranches a = MakeHostBranches(net);
   Sg(a.z.ptr(), a.ya.ptr(), a.yb.ptr(), a.nodes.data(), &a.nb, v.ptr(), &net.n, a.z.ptr() + 1, a.yb.ptr());
   HostBranches b = MakeHostBranches(net);
-  StruiKV(&b.nb, b.z.ptr(), b.ya.ptr(), b.yb.ptr(), b.nodes.data(), &net.n, v.ptr(), b.ya.ptr(), b.z.ptr() + 1);
+  StruiKV(&b.nb, b.z.ptr(), b.ya.ptr(), b.yb.ptr(), b.nodes.data(), &net.n, v.ptr(), b.ya.ptr(),
+          b.z.ptr() + 1);
   for (std::int32_t i = 1; i <= h.nb; ++i) {
     EXPECT_TRUE(SameBits(a.z.data[static_cast<std::size_t>(i)], se.first.get(i).re)) << i;
     EXPECT_TRUE(SameBits(a.z.data[static_cast<std::size_t>(kLdBranch + i)], se.first.get(i).im)) << i;
@@ -272,21 +275,27 @@ void CheckNodePowers(const NetworkD &exact, const std::vector<cd> &voltages, dou
     EXPECT_LT(std::abs(s - vk * std::conj(current)), tol * scale * std::abs(vk));
     // Row K of the dense matrix gives the same within rounding of its entries.
     cd dense = 0.0;
-    for (std::size_t j = 0; j < un; ++j) dense += y[j * un + static_cast<std::size_t>(k - 1)] * ToDouble(v.get(static_cast<std::int32_t>(j + 1)));
+    for (std::size_t j = 0; j < un; ++j)
+      dense +=
+          y[j * un + static_cast<std::size_t>(k - 1)] * ToDouble(v.get(static_cast<std::int32_t>(j + 1)));
     EXPECT_LT(std::abs(s - vk * std::conj(dense)), 2 * tol * scale * std::abs(vk));
     // Branch powers drawn from node K plus the shunt's power.
     cd from_branches = std::norm(vk) * std::conj(net.shunt[static_cast<std::size_t>(k - 1)]);
     double bscale = std::abs(from_branches);
     for (std::int32_t b = 1; b <= h.nb; ++b) {
       const BranchD &br = net.branches[static_cast<std::size_t>(b - 1)];
-      if (br.k == k) from_branches += ToDouble(se.first.get(b)), bscale += std::abs(ToDouble(se.first.get(b)));
-      if (br.m == k) from_branches -= ToDouble(se.second.get(b)), bscale += std::abs(ToDouble(se.second.get(b)));
+      if (br.k == k)
+        from_branches += ToDouble(se.first.get(b)), bscale += std::abs(ToDouble(se.first.get(b)));
+      if (br.m == k)
+        from_branches -= ToDouble(se.second.get(b)), bscale += std::abs(ToDouble(se.second.get(b)));
     }
     EXPECT_LT(std::abs(s - from_branches), 10 * tol * (scale * std::abs(vk) + bscale));
   }
 }
 
-TEST(So, SmallNetworkAgainstTheMatrixAndTheBranchPowers) { CheckNodePowers(SmallNetwork(), Voltages(8, 6), 1e-6); }
+TEST(So, SmallNetworkAgainstTheMatrixAndTheBranchPowers) {
+  CheckNodePowers(SmallNetwork(), Voltages(8, 6), 1e-6);
+}
 
 TEST(So, RealNetworks) {
   for (const std::string name : {"case14.m", "case118.m"}) {
@@ -360,8 +369,15 @@ TEST(So, OutOfRangeArgumentsAreRejectedBeforeAnyWrite) {
       {8, 3, {{9, 10002}}, 3, "IJA(9) = 10002 must lie between 10 and 10001."},
       {8, 3, {{9, 9}}, 3, "IJA(9) = 9 must lie between 10 and 10001."},
       {8, 3, {{3, 9}}, 4, "IJA(3) = 9 must lie between 10 and " + e + "."},
-      {8, 2, {{3, end + 1}}, 4, "IJA(3) = " + std::to_string(end + 1) + " must lie between 10 and " + e + "."},
-      {8, 2, {{2, end + 1}, {3, end + 2}}, 4,
+      {8,
+       2,
+       {{3, end + 1}},
+       4,
+       "IJA(3) = " + std::to_string(end + 1) + " must lie between 10 and " + e + "."},
+      {8,
+       2,
+       {{2, end + 1}, {3, end + 2}},
+       4,
        "IJA(2) = " + std::to_string(end + 1) + " must lie between 10 and " + e + "."},
       {8, 3, {{row3, 0}}, 5, "IJA(" + std::to_string(row3) + ") = 0 must lie between 1 and N = 8."},
       {8, 3, {{row3 + 1, 9}}, 5, "IJA(" + std::to_string(row3 + 1) + ") = 9 must lie between 1 and N = 8."},
@@ -397,7 +413,8 @@ void ExpectBranchRejection(std::int32_t nb, std::int32_t n, std::int32_t bad_bra
   for (const std::string routine : {"Sg", "StruiKV"}) {
     SCOPED_TRACE(routine + ": " + message);
     HostBranches h = MakeHostBranches(net);
-    if (bad_branch != 0) h.nodes[static_cast<std::size_t>((bad_end - 1) * kLdBranch + bad_branch - 1)] = bad_node;
+    if (bad_branch != 0)
+      h.nodes[static_cast<std::size_t>((bad_end - 1) * kLdBranch + bad_branch - 1)] = bad_node;
     CapturedErrors errors;
     const BranchResults r = routine == "Sg" ? CallSg(h, nb, v, n) : CallStruiKV(h, nb, v, n);
     EXPECT_EQ(errors.capture.take(), errors.expected(routine, code, message));
@@ -511,7 +528,8 @@ TEST(EMS, Examples) {
 TEST(EMS, SingleRoundingOfEveryStep) {
   // I = conj(S / V) by Smith's method, E = V + (0 + j0.27)·I, each step
   // rounded once to single precision.
-  EXPECT_EQ(CallEMS({1.02f, -0.07f}, {0.83f, 0.31f}, 0.27f), (Complex{1.1166813373565674f, 0.14307090640068054f}));
+  EXPECT_EQ(CallEMS({1.02f, -0.07f}, {0.83f, 0.31f}, 0.27f),
+            (Complex{1.1166813373565674f, 0.14307090640068054f}));
 }
 
 TEST(EMS, SourceDeliversThePowerThroughTheReactance) {

@@ -150,7 +150,8 @@ void ExpectMatches(const FaultCall &c, const FaultRef &r, double tol) {
 }
 
 void ExpectUntouchedAbove(const FaultCall &c) {
-  for (const auto *x : {&c.z0, &c.z1, &c.z2, &c.e, &c.va, &c.vb, &c.vc}) EXPECT_TRUE(x->untouched_from(c.n + 1));
+  for (const auto *x : {&c.z0, &c.z1, &c.z2, &c.e, &c.va, &c.vb, &c.vc})
+    EXPECT_TRUE(x->untouched_from(c.n + 1));
 }
 
 // ---- The single-phase example -------------------------------------------
@@ -310,11 +311,11 @@ TEST(NaponiKV, VoltageThresholdJustBelowAndExactlyAt) {
     bool kept;
   };
   const Probe probes[] = {
-      {kThreshold, 1.0f, true},                              // exactly at
-      {std::nextafter(kThreshold, 0.0f), 1.0f, false},       // one ulp below
-      {kThreshold / 2.0f, 2.0f, true},                       // exactly at, scaled
+      {kThreshold, 1.0f, true},                               // exactly at
+      {std::nextafter(kThreshold, 0.0f), 1.0f, false},        // one ulp below
+      {kThreshold / 2.0f, 2.0f, true},                        // exactly at, scaled
       {std::nextafter(kThreshold / 2.0f, 0.0f), 2.0f, false}, // below, scaled
-      {std::nextafter(kThreshold, 1.0f), 1.0f, true},        // above
+      {std::nextafter(kThreshold, 1.0f), 1.0f, true},         // above
   };
   for (const Probe &p : probes) {
     ASSERT_EQ(double(p.magnitude) * double(p.scale) >= double(kThreshold), p.kept);
@@ -373,8 +374,12 @@ FaultCall CurrentThresholdCase(float magnitude, float base) {
 
 // The current scale as the library forms it, and the same quantity in the
 // other order of operations, which rounds differently for some UB.
-float CurrentScale(float ub) { return 100.0f / (ub / kSqrt3f); }
-float OtherOrderScale(float ub) { return (100.0f * kSqrt3f) / ub; }
+float CurrentScale(float ub) {
+  return 100.0f / (ub / kSqrt3f);
+}
+float OtherOrderScale(float ub) {
+  return (100.0f * kSqrt3f) / ub;
+}
 
 // Smallest magnitude whose exact product with ci reaches the threshold.
 float SmallestKept(float ci) {
@@ -392,8 +397,8 @@ TEST(NaponiKV, CurrentScaleIsFormedInItsOwnOrderAndComparedUnrounded) {
     const float ci = CurrentScale(ub), other = OtherOrderScale(ub);
     if (ci == other) continue;
     const float x = SmallestKept(ci);
-    const bool other_differs = other < ci ? double(x) * other < kThreshold
-                                          : double(std::nextafter(x, 0.0f)) * other >= kThreshold;
+    const bool other_differs =
+        other < ci ? double(x) * other < kThreshold : double(std::nextafter(x, 0.0f)) * other >= kThreshold;
     if (other_differs) {
       base = ub;
       at = x;
@@ -594,12 +599,9 @@ TEST(NaponiKV, OutOfRangeCountsAndNodesAreRejectedBeforeAnyWrite) {
     std::string message;
   };
   const Bad cases[] = {
-      {1001, 1, 1, "N = 1001 must not exceed 1000."},
-      {5, 0, 2, "K = 0 must lie between 1 and N = 5."},
-      {5, 6, 2, "K = 6 must lie between 1 and N = 5."},
-      {5, -3, 2, "K = -3 must lie between 1 and N = 5."},
-      {0, 1, 2, "K = 1 must lie between 1 and N = 0."},
-      {-2, 1, 2, "K = 1 must lie between 1 and N = -2."},
+      {1001, 1, 1, "N = 1001 must not exceed 1000."},   {5, 0, 2, "K = 0 must lie between 1 and N = 5."},
+      {5, 6, 2, "K = 6 must lie between 1 and N = 5."}, {5, -3, 2, "K = -3 must lie between 1 and N = 5."},
+      {0, 1, 2, "K = 1 must lie between 1 and N = 0."}, {-2, 1, 2, "K = 1 must lie between 1 and N = -2."},
   };
   for (const Bad &b : cases) {
     FaultCall c = RandomCase(5, 1, 4, 3);

@@ -32,8 +32,12 @@ inline constexpr std::int32_t kLdNonzero = ORVEK_LD_NONZERO;
 // not write are compared bit for bit with it.
 inline constexpr float kSentinel = -12345.678f;
 
-inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-inline bool SameBits(Complex a, Complex b) { return SameBits(a.re, b.re) && SameBits(a.im, b.im); }
+inline bool SameBits(float a, float b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+inline bool SameBits(Complex a, Complex b) {
+  return SameBits(a.re, b.re) && SameBits(a.im, b.im);
+}
 
 // A host array X(LD, 2), 1-based access.
 template <std::int32_t LD> struct Split {
@@ -43,7 +47,9 @@ template <std::int32_t LD> struct Split {
     data[i - 1] = v.re;
     data[LD + i - 1] = v.im;
   }
-  void set(std::int32_t i, cd v) { set(i, Complex{static_cast<float>(v.real()), static_cast<float>(v.imag())}); }
+  void set(std::int32_t i, cd v) {
+    set(i, Complex{static_cast<float>(v.real()), static_cast<float>(v.imag())});
+  }
   float *ptr() { return data.data(); }
   const float *ptr() const { return data.data(); }
   // True when entries from..LD still hold the sentinel in both columns.
@@ -54,7 +60,9 @@ template <std::int32_t LD> struct Split {
   }
 };
 
-inline cd ToDouble(Complex x) { return {x.re, x.im}; }
+inline cd ToDouble(Complex x) {
+  return {x.re, x.im};
+}
 
 // ---- Rejections -------------------------------------------------------------
 
@@ -69,8 +77,8 @@ inline std::string TraceLine(const std::string &name, int type, int code) {
 // 59 characters and continuation lines of at most 64, then the traceback
 // of the routine and of the user level, which still shows the error type
 // and code that the last error of the process left there (passed in).
-inline std::string TerminalText(const std::string &routine, int code, const std::string &message, int user_type,
-                                int user_code) {
+inline std::string TerminalText(const std::string &routine, int code, const std::string &message,
+                                int user_type, int user_code) {
   // Built by append: GCC 12 warns falsely on literal + temporary strings.
   std::string rest(" ");
   rest.append(std::to_string(code)).append(" from ").append(routine).append(".  ").append(message);

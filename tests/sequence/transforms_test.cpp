@@ -29,7 +29,8 @@ struct Phases {
 
 Phases CallSimFaz1(Complex x0, Complex x1, Complex x2) {
   Phases p;
-  SimFaz1(&x0.re, &x0.im, &x1.re, &x1.im, &x2.re, &x2.im, &p.a.re, &p.a.im, &p.b.re, &p.b.im, &p.c.re, &p.c.im);
+  SimFaz1(&x0.re, &x0.im, &x1.re, &x1.im, &x2.re, &x2.im, &p.a.re, &p.a.im, &p.b.re, &p.b.im, &p.c.re,
+          &p.c.im);
   return p;
 }
 
@@ -243,7 +244,8 @@ TEST(SimFaz, OutputsOverTheInputsGiveTheSameValues) {
     EXPECT_TRUE(SameBits(rotated.x1.get(i), xa.get(i)) && SameBits(rotated.x2.get(i), xb.get(i)) &&
                 SameBits(rotated.x0.get(i), xc.get(i)))
         << i;
-    EXPECT_TRUE(SameBits(shifted.x0.data[i], xa.get(i).re) && SameBits(shifted.x0.data[kLdBranch + i], xa.get(i).im))
+    EXPECT_TRUE(SameBits(shifted.x0.data[i], xa.get(i).re) &&
+                SameBits(shifted.x0.data[kLdBranch + i], xa.get(i).im))
         << i;
   }
 }
@@ -270,8 +272,9 @@ TEST(SimFaz, RejectionStopsTheProcess) {
     std::fputs("returned\n", stdout);
   });
   if (!child.supported) GTEST_SKIP() << "no child processes here";
-  EXPECT_EQ(child.output, TerminalText("SimFaz", 1, "N = 2147483647 must not exceed 5000.", user_type, user_code) +
-                              "Stop - Program terminated.\n");
+  EXPECT_EQ(child.output,
+            TerminalText("SimFaz", 1, "N = 2147483647 must not exceed 5000.", user_type, user_code) +
+                "Stop - Program terminated.\n");
   EXPECT_EQ(child.exit_status, 1);
 }
 
