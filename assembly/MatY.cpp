@@ -19,28 +19,18 @@ orvek::assembly::BranchStorage g_branches;
 } // namespace
 
 extern "C" ORVEK_API void ORVEK_CALL MatY(const int32_t *N, const float *Z, const float *YA, const float *YB,
-                                          const int32_t *NODES, const int32_t *NB, int32_t *IROW, int32_t *JCOL,
-                                          float *A, int32_t *NZ) {
+                                          const int32_t *NODES, const int32_t *NB, int32_t *IROW,
+                                          int32_t *JCOL, float *A, int32_t *NZ) {
   using namespace orvek;
   using namespace orvek::assembly;
   ErrorModule &err = errors();
-  const std::int32_t n = *N, nb = *NB;
-
-  {
-    frame::ArgumentGuard guard(err, kName);
-    const bool ok = CheckBranchInput(guard, {kNRange, kNbRange, kNodeRange}, n, kMaxNonzeros, nb, NODES);
-    if (!guard.passed() || !ok) return;
-  }
-
-  const BranchArrays branches = ReadBranches(g_branches, Z, YA, YB, NODES, nb, nullptr);
+  const std::int32_t n = *N;
+  BranchArrays branches;
+  const std::int32_t entries =
+      PrepareAssembly(err, kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, kMaxNonzeros, n, *NB, Z, YA,
+                      YB, NODES, nullptr, g_branches, branches, NoExtraChecks);
+  if (entries < 0) return;
   const BranchOrder order = g_branches.order();
-  OrderBranches(err, n, nb, branches.first, branches.second, order);
-  const std::int32_t entries = n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.first, branches.second);
-  {
-    frame::ArgumentGuard guard(err, kName);
-    guard.reject_if(entries > kMaxNonzeros, kEntries, {entries});
-    if (!guard.passed()) return;
-  }
 
   TripletList<Complex> acc = HostTriplets(IROW, JCOL, g_branches.v, entries);
   StampAdmittance(n, branches, NodalShunts{}, order, acc);

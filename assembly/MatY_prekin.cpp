@@ -25,24 +25,13 @@ extern "C" ORVEK_API void ORVEK_CALL MatY_prekin(const int32_t *N, const float *
   using namespace orvek;
   using namespace orvek::assembly;
   ErrorModule &err = errors();
-  const std::int32_t n = *N, nb = *NB;
-
-  {
-    frame::ArgumentGuard guard(err, kName);
-    const bool ok = CheckBranchInput(guard, {kNRange, kNbRange, kNodeRange}, n, kMaxNonzeros, nb, NODES);
-    if (!guard.passed() || !ok) return;
-  }
-
-  const BranchArrays branches = ReadBranches(g_branches, Z, YA, YB, NODES, nb, ISTAT);
-  const BranchOrder order = g_branches.order();
-  OrderBranches(err, n, nb, branches.first, branches.second, order);
+  const std::int32_t n = *N;
+  BranchArrays branches;
   const std::int32_t entries =
-      n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.first, branches.second, branches.istat);
-  {
-    frame::ArgumentGuard guard(err, kName);
-    guard.reject_if(entries > kMaxNonzeros, kEntries, {entries});
-    if (!guard.passed()) return;
-  }
+      PrepareAssembly(err, kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, kMaxNonzeros, n, *NB, Z, YA,
+                      YB, NODES, ISTAT, g_branches, branches, NoExtraChecks);
+  if (entries < 0) return;
+  const BranchOrder order = g_branches.order();
 
   TripletList<Complex> acc = HostTriplets(IROW, JCOL, g_branches.v, entries);
   StampAdmittance(n, branches, NodalShunts{}, order, acc);

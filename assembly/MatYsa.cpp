@@ -11,36 +11,28 @@ constexpr std::string_view kName = "MatYsa";
 constexpr Rejection kNRange{1, "N = %(I1) must lie between 1 and 9999."};
 constexpr Rejection kNbRange{2, "NB = %(I1) must not exceed 5000."};
 constexpr Rejection kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
-constexpr Rejection kEntries{4, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Rejection kEntries{4,
+                             "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
 
 orvek::assembly::BranchStorage g_branches;
 orvek::assembly::RowIndexedStorage g_row_indexed;
 
 } // namespace
 
-extern "C" ORVEK_API void ORVEK_CALL MatYsa(const int32_t *N, const float *Z, const float *YA, const float *YB,
-                                            const int32_t *NODES, const int32_t *NB, int32_t *IROW, int32_t *JCOL,
-                                            float *A, int32_t *NZ, float *SA, int32_t *IJA) {
+extern "C" ORVEK_API void ORVEK_CALL MatYsa(const int32_t *N, const float *Z, const float *YA,
+                                            const float *YB, const int32_t *NODES, const int32_t *NB,
+                                            int32_t *IROW, int32_t *JCOL, float *A, int32_t *NZ, float *SA,
+                                            int32_t *IJA) {
   using namespace orvek;
   using namespace orvek::assembly;
   ErrorModule &err = errors();
-  const std::int32_t n = *N, nb = *NB;
-
-  {
-    frame::ArgumentGuard guard(err, kName);
-    const bool ok = CheckBranchInput(guard, {kNRange, kNbRange, kNodeRange}, n, kMaxRowIndexedEntries, nb, NODES);
-    if (!guard.passed() || !ok) return;
-  }
-
-  const BranchArrays branches = ReadBranches(g_branches, Z, YA, YB, NODES, nb, nullptr);
+  const std::int32_t n = *N;
+  BranchArrays branches;
+  const std::int32_t entries =
+      PrepareAssembly(err, kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, kMaxRowIndexedEntries, n, *NB,
+                      Z, YA, YB, NODES, nullptr, g_branches, branches, NoExtraChecks);
+  if (entries < 0) return;
   const BranchOrder order = g_branches.order();
-  OrderBranches(err, n, nb, branches.first, branches.second, order);
-  const std::int32_t entries = n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.first, branches.second);
-  {
-    frame::ArgumentGuard guard(err, kName);
-    guard.reject_if(entries > kMaxRowIndexedEntries, kEntries, {entries});
-    if (!guard.passed()) return;
-  }
 
   TripletList<Complex> acc = HostTriplets(IROW, JCOL, g_branches.v, entries);
   StampAdmittance(n, branches, NodalShunts{}, order, acc);

@@ -16,7 +16,8 @@ constexpr Rejection kNRange{1, "N = %(I1) must lie between 1 and 9999."};
 constexpr Rejection kNbRange{2, "NB = %(I1) must not exceed 5000."};
 constexpr Rejection kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 constexpr Rejection kShuntNode{4, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kEntries{5, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Rejection kEntries{5,
+                             "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
 
 orvek::assembly::BranchStorage g_branches;
 orvek::assembly::RowIndexedStorage g_row_indexed;
@@ -31,30 +32,24 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaY(const float *BSH, const int32_t *K
   using namespace orvek;
   using namespace orvek::assembly;
   ErrorModule &err = errors();
-  const std::int32_t n = *N, nb = *NB, nsh = *NSH;
-
-  {
-    frame::ArgumentGuard guard(err, kName);
-    bool ok = CheckBranchInput(guard, {kNRange, kNbRange, kNodeRange}, n, kMaxRowIndexedEntries, nb, NODES);
-    for (std::int32_t k = 1; ok && k <= nsh; ++k) {
+  const std::int32_t n = *N, nsh = *NSH;
+  const auto shunt_nodes_in_range = [&](frame::ArgumentGuard &guard) {
+    for (std::int32_t k = 1; k <= nsh; ++k) {
       const std::int32_t node = KSH[k - 1];
-      ok = guard.reject_if(node < 1 || node > n, kShuntNode, {k, node, n});
+      if (!guard.reject_if(node < 1 || node > n, kShuntNode, {k, node, n})) return false;
     }
-    if (!guard.passed() || !ok) return;
-  }
-
-  const BranchArrays branches = ReadBranches(g_branches, Z, YA, YB, NODES, nb, nullptr);
+    return true;
+  };
+  BranchArrays branches;
+  const std::int32_t entries =
+      PrepareAssembly(err, kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, kMaxRowIndexedEntries, n, *NB,
+                      Z, YA, YB, NODES, nullptr, g_branches, branches, shunt_nodes_in_range);
+  if (entries < 0) return;
   const BranchOrder order = g_branches.order();
-  OrderBranches(err, n, nb, branches.first, branches.second, order);
-  const std::int32_t entries = n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.first, branches.second);
-  {
-    frame::ArgumentGuard guard(err, kName);
-    guard.reject_if(entries > kMaxRowIndexedEntries, kEntries, {entries});
-    if (!guard.passed()) return;
-  }
 
   const auto count = static_cast<std::size_t>(nsh < 0 ? 0 : nsh);
-  const NodalShunts shunts{nsh, std::span<const float>(BSH, count), std::span<const std::int32_t>(KSH, count)};
+  const NodalShunts shunts{nsh, std::span<const float>(BSH, count),
+                           std::span<const std::int32_t>(KSH, count)};
   TripletList<Complex> acc = HostTriplets(IROW, JCOL, g_branches.v, entries);
   StampAdmittance(n, branches, shunts, order, acc);
   ConvertToRowIndexed(err, n, acc, g_row_indexed.work(), HostSpan(IJA, entries + 1));

@@ -60,9 +60,9 @@ struct ReductionStorage {
 
 // The texts of a routine's checks on its branch input.
 struct BranchRejections {
-  const frame::Rejection &n_range;   // %(I1) = N
-  const frame::Rejection &nb_range;  // %(I1) = NB
-  const frame::Rejection &node;      // NODES(%(I1), %(I2)) = %(I3), %(I4) = N
+  const frame::Rejection &n_range;  // %(I1) = N
+  const frame::Rejection &nb_range; // %(I1) = NB
+  const frame::Rejection &node;     // NODES(%(I1), %(I2)) = %(I3), %(I4) = N
 };
 
 // N within 1..max_n, NB at most the branch capacity (NB <= 0 is left to the
@@ -125,6 +125,42 @@ template <std::int32_t LD> void WriteSplit(float *out, std::span<const Complex> 
   for (std::int32_t k = 1; k <= count; ++k) x.set(k, values[k - 1]);
 }
 
+// The texts of the checks of an assembly routine.
+struct AssemblyRejections {
+  BranchRejections branch;
+  const frame::Rejection &entries; // %(I1) = the number of entries the result needs
+};
+
+// The first half of every assembly routine: checks the branch input (and
+// whatever `extra_checks(guard)` adds), copies the branch data, orders the
+// branches and checks the size of the result against max_entries (which also
+// bounds N). Returns the number of entries, or -1 when a check failed, in
+// which case nothing has been written.
+template <class ExtraChecks>
+std::int32_t PrepareAssembly(ErrorModule &err, std::string_view name, const AssemblyRejections &texts,
+                             std::int32_t max_entries, std::int32_t n, std::int32_t nb, const float *z,
+                             const float *ya, const float *yb, const std::int32_t *nodes,
+                             const std::int32_t *istat, BranchStorage &st, BranchArrays &branches,
+                             ExtraChecks extra_checks) {
+  {
+    frame::ArgumentGuard guard(err, name);
+    const bool ok = CheckBranchInput(guard, texts.branch, n, max_entries, nb, nodes) && extra_checks(guard);
+    if (!guard.passed() || !ok) return -1;
+  }
+  branches = ReadBranches(st, z, ya, yb, nodes, nb, istat);
+  const BranchOrder order = st.order();
+  OrderBranches(err, n, nb, branches.first, branches.second, order);
+  const std::int32_t entries =
+      n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.first, branches.second, branches.istat);
+  frame::ArgumentGuard guard(err, name);
+  guard.reject_if(entries > max_entries, texts.entries, {entries});
+  return guard.passed() ? entries : -1;
+}
+
+inline bool NoExtraChecks(frame::ArgumentGuard &) {
+  return true;
+}
+
 // The texts of a reduction's checks on its row-indexed input.
 struct ReductionRejections {
   const frame::Rejection &end_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
@@ -141,8 +177,9 @@ struct ReductionRejections {
 // for MatricaYR). The caller checks the size of the result afterwards.
 // Requires 1 <= n_in and n_in + 1 <= the value capacity, n >= 1.
 inline bool CheckReductionInput(frame::ArgumentGuard &guard, const ReductionRejections &texts,
-                                std::int32_t n_in, const std::int32_t *ija_host, const std::int32_t *iold_host,
-                                std::int32_t n, std::int32_t kref, bool check_all_columns) {
+                                std::int32_t n_in, const std::int32_t *ija_host,
+                                const std::int32_t *iold_host, std::int32_t n, std::int32_t kref,
+                                bool check_all_columns) {
   const frame::Vec1<const std::int32_t> ija(ija_host);
   const frame::Vec1<const std::int32_t> iold(iold_host);
   const std::int32_t first = n_in + 2; // first off-diagonal position
