@@ -34,12 +34,7 @@ constexpr BranchRejections kRejections{
     {3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."},
 };
 
-Complex work_v[kMaxNodes];
-Complex work_z[kMaxBranches];
-Complex work_ya[kMaxBranches];
-Complex work_yb[kMaxBranches];
-Complex work_se1[kMaxBranches];
-Complex work_se2[kMaxBranches];
+BranchRoutineStorage storage;
 
 } // namespace
 } // namespace orvek::sequence
@@ -47,19 +42,6 @@ Complex work_se2[kMaxBranches];
 extern "C" ORVEK_API void ORVEK_CALL Sg(const float *Z, const float *YA, const float *YB,
                                         const int32_t *NODES, const int32_t *NB, const float *V,
                                         const int32_t *N, float *SE1, float *SE2) {
-  using namespace orvek;
   using namespace orvek::sequence;
-  const std::int32_t nb = *NB, n = *N;
-  if (!CheckBranchArguments(errors(), kRoutine, kRejections, nb, n, NODES)) return;
-  CopyIn<kLdNode>(V, n, work_v);
-  if (nb <= 0) return;
-  CopyIn<kLdBranch>(Z, nb, work_z);
-  CopyIn<kLdBranch>(YA, nb, work_ya);
-  CopyIn<kLdBranch>(YB, nb, work_yb);
-  const auto count = static_cast<std::size_t>(nb);
-  const BranchData branches{
-      {work_z, count}, {work_ya, count}, {work_yb, count}, {NODES, count}, {NODES + kLdBranch, count}};
-  BranchPowers(nb, branches, work_v, work_se1, work_se2);
-  CopyOut<kLdBranch>(work_se1, nb, SE1);
-  CopyOut<kLdBranch>(work_se2, nb, SE2);
+  RunBranchRoutine(kRoutine, kRejections, storage, BranchPowers, *NB, *N, Z, YA, YB, NODES, V, SE1, SE2);
 }

@@ -13,7 +13,9 @@
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
 #include "frame/views.hpp"
+#include "sequence/sequence.hpp"
 #include "support/complex.hpp"
+#include "support/error_module.hpp"
 
 namespace orvek::sequence {
 
@@ -51,6 +53,42 @@ inline bool CheckBranchArguments(ErrorModule &err, std::string_view routine, con
     }
   }
   return guard.passed();
+}
+
+// Static work storage of a per-branch routine: its copies of the node
+// voltages and of the branch data, and its two per-branch results.
+struct BranchRoutineStorage {
+  Complex v[kMaxNodes];
+  Complex z[kMaxBranches];
+  Complex ya[kMaxBranches];
+  Complex yb[kMaxBranches];
+  Complex out1[kMaxBranches];
+  Complex out2[kMaxBranches];
+};
+
+using BranchKernel = void (*)(std::int32_t nb, const BranchData &branches, std::span<const Complex> v,
+                              std::span<Complex> out1, std::span<Complex> out2);
+
+// The adapter of Sg and StruiKV: checks, copies V(1..N) and branches 1..NB,
+// runs the kernel and writes its two results for branches 1..NB. NB <= 0
+// writes nothing.
+inline void RunBranchRoutine(std::string_view routine, const BranchRejections &table,
+                             BranchRoutineStorage &st, BranchKernel kernel, std::int32_t nb, std::int32_t n,
+                             const float *z, const float *ya, const float *yb, const std::int32_t *nodes,
+                             const float *v, float *out1, float *out2) {
+  if (!CheckBranchArguments(errors(), routine, table, nb, n, nodes)) return;
+  CopyIn<kLdNode>(v, n, st.v);
+  if (nb <= 0) return;
+  CopyIn<kLdBranch>(z, nb, st.z);
+  CopyIn<kLdBranch>(ya, nb, st.ya);
+  CopyIn<kLdBranch>(yb, nb, st.yb);
+  const auto count = static_cast<std::size_t>(nb);
+  const BranchData branches{
+      {st.z, count}, {st.ya, count}, {st.yb, count}, {nodes, count}, {nodes + kLdBranch, count}};
+  kernel(nb, branches, std::span<const Complex>(st.v), std::span<Complex>(st.out1),
+         std::span<Complex>(st.out2));
+  CopyOut<kLdBranch>(st.out1, nb, out1);
+  CopyOut<kLdBranch>(st.out2, nb, out2);
 }
 
 } // namespace orvek::sequence
