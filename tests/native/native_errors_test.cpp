@@ -119,7 +119,7 @@ TEST(NativeErrors, DuplicateTripletsGiveCode16OfTheSecondLevel) {
   EXPECT_EQ(e.message(), "Two values of A are given for IROW = 1 and JCOL = 2.");
   EXPECT_NE(e.printed().find("Here is a traceback of subprogram calls in reverse order:"), std::string::npos);
 
-  Exports lib;
+  const Exports &lib = Exports::Library();
   ORVEK_EXPORT(lib, luc, LUC);
   const std::string printed = ExportedPrint([&] {
     std::vector<float> av(2 * ORVEK_LD_NONZERO), fac(2 * ORVEK_LD_FACTOR);
@@ -165,6 +165,35 @@ TEST(NativeErrors, SingularMatrixWarnsAndLeavesNoFactors) {
   const Error e = Catch([&] { Solve(ws, f, std::vector<float>{1.0f, 1.0f}); });
   EXPECT_EQ(e.routine(), "Solve");
   EXPECT_EQ(e.code(), 1);
+}
+
+TEST(NativeErrors, WarningReportMatchesWhatTheExportPrints) {
+  Workspace ws;
+  TripletMatrix<Complex> a{2, {1, 2}, {1, 2}, {{1.0e-25f, 0.0f}, {1.0f, 0.0f}}};
+  const FactorSet<Complex> f = Factor(ws, a);
+  ASSERT_EQ(f.warnings.size(), 1u);
+  const Report &w = f.warnings[0];
+  EXPECT_EQ(w.routine, "LFTZG");
+  const Exports &lib = Exports::Library();
+  ORVEK_EXPORT(lib, luc, LUC);
+  // The exported routine prints the warning and returns normally.
+  const ChildResult child = RunInChild([&] {
+    std::vector<float> av(2 * ORVEK_LD_NONZERO), fac(2 * ORVEK_LD_FACTOR), rparam(5);
+    av[0] = 1.0e-25f;
+    av[1] = 1.0f;
+    std::vector<std::int32_t> irow = a.irow, jcol = a.jcol, iparam(6), irfac(6), jcfac(6), ipvt(2), jpvt(2);
+    const std::int32_t n = 2, nz = 2;
+    std::int32_t nfac = 0, nl = 0;
+    luc(&n, &nz, av.data(), irow.data(), jcol.data(), iparam.data(), rparam.data(), &nfac, &nl, fac.data(),
+        irfac.data(), jcfac.data(), ipvt.data(), jpvt.data());
+  });
+  if (!child.supported) GTEST_SKIP();
+  EXPECT_EQ(child.exit_status, 0);
+  // The message as printed, its continuation lines joined again.
+  std::string joined = child.output;
+  for (std::size_t at; (at = joined.find("\n ***          ")) != std::string::npos;) joined.replace(at, 15, " ");
+  const std::string header = " *** WARNING  ERROR " + std::to_string(w.code) + " from " + w.routine + ".  " + w.message;
+  EXPECT_NE(joined.find(header), std::string::npos) << child.output;
 }
 
 TEST(NativeErrors, DamagedFactorSetIsRejectedBeforeTheSolve) {

@@ -73,7 +73,7 @@ TEST_P(SameNumbers, AssemblyInBothForms) {
 TEST_P(SameNumbers, FactorSolveAndFaultRoad) {
   ORVEK_LOAD_NET(t, GetParam());
   if (!t.fits) GTEST_SKIP();
-  Exports lib;
+  const Exports &lib = Exports::Library();
   ORVEK_EXPORT(lib, luc, LUC);
   ORVEK_EXPORT(lib, bsc, BSC);
   Workspace ws;

@@ -112,20 +112,21 @@ inline Shunts GeneratorShunts(const TestNet &t, float b) {
 }
 
 // The exported routines of liborvek.so, looked up by name (null when the
-// library does not export it yet).
+// library does not export it yet). One instance for the whole program,
+// never unloaded: the library's process-wide error state lives as long as
+// the process, as it does for a host.
 class Exports {
 public:
-  Exports() : handle_(dlopen(ORVEK_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {}
-  ~Exports() {
-    if (handle_ != nullptr) dlclose(handle_);
-  }
-  Exports(const Exports &) = delete;
-  Exports &operator=(const Exports &) = delete;
   template <class F> F *get(const char *name) const {
     return handle_ == nullptr ? nullptr : reinterpret_cast<F *>(dlsym(handle_, name));
   }
+  static const Exports &Library() {
+    static const Exports *lib = new Exports();
+    return *lib;
+  }
 
 private:
+  Exports() : handle_(dlopen(ORVEK_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {}
   void *handle_;
 };
 
