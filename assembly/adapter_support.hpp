@@ -73,14 +73,7 @@ inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections
   // One message per call: the checks stop at the first offence.
   if (!guard.reject_if(n < 1 || n > max_n, texts.n_range, {n})) return false;
   if (!guard.reject_if(nb > kMaxBranches, texts.nb_range, {nb})) return false;
-  const frame::Mat<const std::int32_t, kLdBranch> ends(nodes);
-  for (std::int32_t col = 1; col <= 2; ++col) {
-    for (std::int32_t b = 1; b <= nb; ++b) {
-      const std::int32_t node = ends(b, col);
-      if (!guard.reject_if(node < 1 || node > n, texts.node, {b, col, node, n})) return false;
-    }
-  }
-  return true;
+  return guard.end_nodes_in_range(texts.node, nodes, nb, n);
 }
 
 // Copies the split-complex branch data of branches 1..NB into storage and

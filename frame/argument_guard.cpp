@@ -2,6 +2,9 @@
 // own name through the error module.
 #include "frame/argument_guard.hpp"
 
+#include "frame/capacities.hpp"
+#include "frame/views.hpp"
+
 namespace orvek::frame {
 
 ArgumentGuard::ArgumentGuard(ErrorModule &err, std::string_view routine) : err_(err), routine_(routine) {
@@ -12,13 +15,26 @@ ArgumentGuard::~ArgumentGuard() {
   if (!left_) passed();
 }
 
-bool ArgumentGuard::reject_if(bool bad, const Rejection &rejection, std::initializer_list<std::int32_t> values) {
+bool ArgumentGuard::reject_if(bool bad, const Rejection &rejection,
+                              std::initializer_list<std::int32_t> values) {
   if (!bad) return true;
   std::int32_t index = 1;
   for (const std::int32_t value : values) err_.SetIntegerPlaceholder(index++, value);
   err_.E1MES(kTerminal, rejection.code, rejection.text);
   failed_ = true;
   return false;
+}
+
+bool ArgumentGuard::end_nodes_in_range(const Rejection &rejection, const std::int32_t *nodes, std::int32_t nb,
+                                       std::int32_t n) {
+  const Mat<const std::int32_t, kLdBranch> ends(nodes);
+  for (std::int32_t end = 1; end <= 2; ++end) {
+    for (std::int32_t b = 1; b <= nb; ++b) {
+      const std::int32_t node = ends(b, end);
+      if (!reject_if(node < 1 || node > n, rejection, {b, end, node, n})) return false;
+    }
+  }
+  return true;
 }
 
 bool ArgumentGuard::passed() {

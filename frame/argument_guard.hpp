@@ -36,6 +36,13 @@ public:
   // every check passed; call once, after the last check.
   bool passed();
 
+  // Every end node NODES(b, end) of branches 1..nb (first ends, then second
+  // ends, in ascending b) lies in 1..n; the rejection's placeholders are
+  // %(I1) = b, %(I2) = end, %(I3) = the node, %(I4) = n. Stops at the first
+  // offence; nb <= 0 checks nothing. NODES has the branch leading dimension.
+  bool end_nodes_in_range(const Rejection &rejection, const std::int32_t *nodes, std::int32_t nb,
+                          std::int32_t n);
+
 private:
   ErrorModule &err_;
   std::string_view routine_;

@@ -37,21 +37,14 @@ struct BranchRejections {
 };
 
 // NB within the branch capacity, N within the node capacity, and, for
-// branches 1..NB in ascending order (first end, then second end), every end
+// branches 1..NB (first ends, then second ends), every end
 // node in 1..N. Stops at the first offence. NB <= 0 checks no node.
 inline bool CheckBranchArguments(ErrorModule &err, std::string_view routine, const BranchRejections &table,
                                  std::int32_t nb, std::int32_t n, const std::int32_t *nodes) {
   frame::ArgumentGuard guard(err, routine);
   if (!guard.reject_if(nb > kMaxBranches, table.too_many_branches, {nb})) return guard.passed();
   if (!guard.reject_if(n > kMaxNodes, table.too_many_nodes, {n})) return guard.passed();
-  const frame::Mat<const std::int32_t, kLdBranch> ends(nodes);
-  for (std::int32_t b = 1; b <= nb; ++b) {
-    for (std::int32_t end = 1; end <= 2; ++end) {
-      const std::int32_t node = ends(b, end);
-      if (!guard.reject_if(node < 1 || node > n, table.node_out_of_range, {b, end, node, n}))
-        return guard.passed();
-    }
-  }
+  guard.end_nodes_in_range(table.node_out_of_range, nodes, nb, n);
   return guard.passed();
 }
 

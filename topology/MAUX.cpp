@@ -36,12 +36,7 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, const std::int32_t *nodes,
     guard.reject_if(true, kListsTooLong, {n, nb});
     return guard.passed();
   }
-  for (std::int32_t end = 1; end <= 2; ++end) {
-    for (std::int32_t b = 1; b <= nb; ++b) {
-      const std::int32_t node = nodes[(end - 1) * kLdBranch + (b - 1)];
-      if (!guard.reject_if(node < 1 || node > n, kNodeOutOfRange, {b, end, node, n})) return guard.passed();
-    }
-  }
+  guard.end_nodes_in_range(kNodeOutOfRange, nodes, nb, n);
   return guard.passed();
 }
 

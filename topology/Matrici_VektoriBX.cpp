@@ -37,12 +37,7 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, std::int32_t npq, const st
   if (!guard.reject_if(nb > kMaxBranches, kTooManyBranches, {nb})) return guard.passed();
   if (!guard.reject_if(n > kMaxKeyedNodes, kTooManyNodes, {n})) return guard.passed();
   if (!guard.reject_if(npq < 0 || npq > n, kNpqOutOfRange, {npq, n})) return guard.passed();
-  for (std::int32_t end = 1; end <= 2; ++end) {
-    for (std::int32_t b = 1; b <= nb; ++b) {
-      const std::int32_t node = nodes[(end - 1) * kLdBranch + (b - 1)];
-      if (!guard.reject_if(node < 1 || node > n, kNodeOutOfRange, {b, end, node, n})) return guard.passed();
-    }
-  }
+  guard.end_nodes_in_range(kNodeOutOfRange, nodes, nb, n);
   return guard.passed();
 }
 
