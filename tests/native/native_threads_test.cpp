@@ -2,7 +2,13 @@
 // once (assembly, factorization, fault study, a rejected call, decoupled
 // matrices, topology), also solving with one factor set they share, and
 // get exactly the results of a single-threaded run. Built with
-// -fsanitize=thread this is the data-race check of the native interface.
+// -fsanitize=thread this is the data-race check of the native interface:
+//   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo
+//         -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+//         -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
+//   cmake --build build-tsan --target test_native -j2
+//   build-tsan/tests/test_native --gtest_filter='NativeThreads*'
+// (a race makes the run report "WARNING: ThreadSanitizer" and exit with 66).
 #include <gtest/gtest.h>
 
 #include <cstring>
