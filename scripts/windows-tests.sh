@@ -106,6 +106,7 @@ configure_windows -DORVEK_BUILD_TESTS=ON -DORVEK_BUILD_TOOLS=ON -DCMAKE_PREFIX_P
   -DCMAKE_FIND_ROOT_PATH="$gtest_prefix" -DORVEK_LINUX_BIT_DUMP="$out/bits-linux.txt" \
   -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
 cmake --build "$win" -j"$jobs"
+wine "$win/orvek_bit_dump.exe" | tr -d '\r' >"$out/bits-windows.txt"
 
 dll=$win/ORVEK.dll
 objdump=i686-w64-mingw32-objdump

@@ -3,7 +3,8 @@
  * ORVEK.dll can be compared bit for bit. The same source is built on both:
  * on Linux against liborvek.so, on Windows against ORVEK.dll through its
  * import library (so it also shows that the import library links stdcall
- * references). The network is synthetic and deterministic: a ring of NN
+ * references). The powers from polar voltages (MNOZI, OdrediPe, OdrediSe)
+ * come last: they depend on the platform's sine and cosine. The network is synthetic and deterministic: a ring of NN
  * nodes with chords, parallel branches and off-nominal ratios; its values
  * come from a fixed linear congruential sequence. */
 #include <stdint.h>
@@ -11,6 +12,7 @@
 #include <string.h>
 
 #include "orvek/orvek.h"
+#include "bit_dump.h"
 
 #define LDB ORVEK_LD_BRANCH
 #define LDN ORVEK_LD_NODE
@@ -25,17 +27,18 @@ static float Uniform(float lo, float hi) { /* exact: 24 random bits scaled */
   return lo + (hi - lo) * ((float)(seed >> 8) * (1.0f / 16777216.0f));
 }
 
+static FILE *out;
 static void Bits(const char *label, const float *x, int n) {
   int i;
   for (i = 0; i < n; ++i) {
     uint32_t u;
     memcpy(&u, &x[i], sizeof u);
-    printf("%s %d %08lx\n", label, i + 1, (unsigned long)u);
+    fprintf(out, "%s %d %08lx\n", label, i + 1, (unsigned long)u);
   }
 }
 static void Ints(const char *label, const int32_t *x, int n) {
   int i;
-  for (i = 0; i < n; ++i) printf("%s %d %ld\n", label, i + 1, (long)x[i]);
+  for (i = 0; i < n; ++i) fprintf(out, "%s %d %ld\n", label, i + 1, (long)x[i]);
 }
 /* Both columns of a split-complex array of leading dimension ld. */
 static void Split(const char *label, const float *x, int ld, int n) {
@@ -121,10 +124,12 @@ static void SequenceColumn(int s, int k) {
   BSC(&N, &NFAC, &NL, FAC, IRFAC, JCFAC, IPVT, JPVT, B, &IPATH, ZC[s]);
 }
 
-int main(void) {
+void orvek_bit_dump(FILE *stream) {
   int i, s, type;
   int32_t K, N1, NPQ, NIN, NR, ITYPE;
   float sc[16];
+  out = stream;
+  seed = 20240611u;
   BuildNetwork();
 
   /* ---- Assembly ---- */
@@ -338,5 +343,12 @@ int main(void) {
   Bits("OdrediSe.P", P, NR);
   Bits("OdrediSe.Q", Q, NR);
   Split("OdrediSe.CI", CI, LDD, NR);
+  fflush(out);
+}
+
+#ifndef ORVEK_BIT_DUMP_NO_MAIN
+int main(void) {
+  orvek_bit_dump(stdout);
   return 0;
 }
+#endif
