@@ -1,9 +1,11 @@
 // BSC: solves A*x = b (IPATH 1) or conj(A)'*x = b (IPATH 2) with the factor
 // set of LUC (N <= 1000, NFAC <= 30000). The factor set is checked against N
-// before anything is written; factor values, right-hand side and the
-// permutation vectors are copied into static storage, the solution copied
-// back into X(1000,2). A factor set without multipliers (NL <= 0) is solved
-// with U and the permutations alone. X may be the same array as B.
+// before anything is written. When IPVT and JPVT are permutations the solve
+// reads FAC(30000,2) and B(1000,2) in place and writes X(1000,2) directly;
+// otherwise factor values, right-hand side and the permutation vectors are
+// copied into static storage, where the marked permutation reports what is
+// wrong. A factor set without multipliers (NL <= 0) is solved with U and the
+// permutations alone. X may be the same array as B.
 #include <cstdint>
 #include <span>
 
@@ -12,6 +14,7 @@
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "sparse/entry_checks.hpp"
+#include "sparse/solve_direct.hpp"
 #include "sparse/sparse_solve.hpp"
 
 namespace {
@@ -51,6 +54,23 @@ extern "C" ORVEK_API void ORVEK_CALL BSC(const int32_t *N, const int32_t *NFAC, 
                                  IRFAC, JCFAC);
     if (!guard.passed()) return;
   }
+  // Valid counts and permutations: the factor values and the right-hand side
+  // are read where the host keeps them and the solution is written straight
+  // into X (B is read in full first, so X may be B).
+  {
+    const orvek::frame::SplitComplexIn<orvek::kLdFactor> fac(FAC);
+    const orvek::frame::SplitComplexIn<orvek::kLdNode> b(B);
+    const orvek::frame::SplitComplexOut<orvek::kLdNode> x(X);
+    const auto fac_at = [&fac](std::int32_t k) { return fac(k); };
+    const auto b_at = [&b](std::int32_t i) { return b(i); };
+    const auto x_set = [&x](std::int32_t i, Complex v) { x.set(i, v); };
+    if (n <= orvek::kMaxNodes &&
+        sp::SolveDirect<Complex>(orvek::errors(), n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT, b_at, *IPATH, x_set,
+                                 std::span<Complex>(g_solution, Count(n)), std::span<std::int32_t>(g_ipvt, Count(n)),
+                                 /*multipliers_required=*/nl > 0))
+      return;
+  }
+  // Otherwise the marked road with copies, which reports what is wrong.
   const std::size_t nc = Count(n), facc = Count(nfac);
   const orvek::frame::SplitComplexIn<orvek::kLdFactor> fac(FAC);
   for (std::int32_t k = 1; k <= nfac; ++k) g_factors[k - 1] = fac(k);

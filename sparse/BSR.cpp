@@ -1,8 +1,10 @@
 // BSR: solves A*x = b (IPATH 1) or A'*x = b (IPATH 2) with the factor set of
-// LUR. The factor set is checked against N before anything is written; the
-// permutation vectors are copied into static storage, where the solve marks
-// them while it permutes. A factor set without multipliers (NL <= 0) is
-// solved with U and the permutations alone. X may be the same array as B.
+// LUR. The factor set is checked against N before anything is written. When
+// IPVT and JPVT are permutations the solve reads B and writes X directly;
+// otherwise the permutation vectors are copied into static storage, where
+// the solve marks them while it permutes and reports what is wrong. A factor
+// set without multipliers (NL <= 0) is solved with U and the permutations
+// alone. X may be the same array as B.
 #include <cstdint>
 #include <span>
 
@@ -10,6 +12,7 @@
 #include "frame/capacities.hpp"
 #include "orvek/orvek.h"
 #include "sparse/entry_checks.hpp"
+#include "sparse/solve_direct.hpp"
 #include "sparse/sparse_solve.hpp"
 
 namespace {
@@ -26,6 +29,8 @@ constexpr Rejection kBsrRejections[] = {
 // Static work storage: the permutation vectors, marked while in use.
 std::int32_t g_ipvt[orvek::kMaxNodes];
 std::int32_t g_jpvt[orvek::kMaxNodes];
+// The solution vector of the direct road.
+float g_work[orvek::kMaxNodes];
 
 std::size_t Count(std::int32_t v) { return v > 0 ? static_cast<std::size_t>(v) : 0; }
 
@@ -43,6 +48,19 @@ extern "C" ORVEK_API void ORVEK_CALL BSR(const int32_t *N, const int32_t *NFAC, 
                                  IRFAC, JCFAC);
     if (!guard.passed()) return;
   }
+  // Valid counts and permutations: the solve reads B and writes X directly
+  // (B is read in full first, so X may be B).
+  {
+    const auto fac_at = [FAC](std::int32_t k) { return FAC[k - 1]; };
+    const auto b_at = [B](std::int32_t i) { return B[i - 1]; };
+    const auto x_set = [X](std::int32_t i, float v) { X[i - 1] = v; };
+    if (n <= orvek::kMaxNodes &&
+        sp::SolveDirect<float>(orvek::errors(), n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT, b_at, *IPATH, x_set,
+                               std::span<float>(g_work, Count(n)), std::span<std::int32_t>(g_ipvt, Count(n)),
+                               /*multipliers_required=*/nl > 0))
+      return;
+  }
+  // Otherwise the marked road, which reports what is wrong.
   const std::size_t nc = Count(n), facc = Count(nfac);
   for (std::size_t i = 0; i < nc; ++i) {
     g_ipvt[i] = IPVT[i];

@@ -23,6 +23,14 @@ inline bool CheckFactorSet(frame::ArgumentGuard &guard, const FactorSetRejection
                            const std::int32_t *jcfac) {
   if (n < 1 || nfac < 1) return true;
   bool ok = guard.reject_if(nl > nfac, r.nl_beyond_nfac, {nl, nfac});
+  // One branch-free pass finds whether any number is out of range; only
+  // then are the entries walked again to name the first offence of each kind.
+  const auto span = static_cast<std::uint32_t>(n);
+  std::uint32_t outside = 0;
+  for (std::int32_t k = 0; k < nfac; ++k)
+    outside |= static_cast<std::uint32_t>(static_cast<std::uint32_t>(irfac[k]) - 1u >= span) |
+               static_cast<std::uint32_t>(static_cast<std::uint32_t>(jcfac[k]) - 1u >= span);
+  if (outside == 0) return ok;
   for (std::int32_t k = 0; k < nfac; ++k)
     if (!guard.reject_if(irfac[k] < 1 || irfac[k] > n, r.row, {k + 1, irfac[k], n})) {
       ok = false;

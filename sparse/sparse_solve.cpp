@@ -4,6 +4,8 @@
 // arrays backwards. One template for real and complex values.
 #include "sparse/sparse_solve.hpp"
 
+#include "sparse/solve_direct.hpp"
+
 #include <cstdint>
 #include <utility>
 
@@ -129,35 +131,18 @@ bool SolveFactored(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int
     return false;
   }
   const std::int32_t lcount = nl > 0 ? nl : 0;
-  auto X = [&](std::int32_t i) -> T & { return x[i - 1]; };
   const std::span<const T> xs(x.data(), x.size());
+  const auto f = [&fac](std::int32_t k) { return fac[k - 1]; };
   if (ipath == kPathDirect) {
     if (PermuteVector<T>(err, n, b, ipvt, 1, x)) {
-      for (std::int32_t k = 0; k < lcount; ++k) X(irfac[k]) = Tr::sub(X(irfac[k]), Tr::mul(X(jcfac[k]), fac[k]));
-      // A group without a diagonal (a damaged factor set) divides by zero.
-      T d{};
-      for (std::int32_t k = lcount; k < nfac; ++k) {
-        const std::int32_t r = irfac[k];
-        if (r == jcfac[k])
-          d = fac[k];
-        else
-          X(r) = Tr::sub(X(r), Tr::mul(X(jcfac[k]), fac[k]));
-        if (k == nfac - 1 || irfac[k + 1] != r) X(r) = Tr::div(X(r), d);
-      }
+      ForwardWithL(x.data(), lcount, f, irfac.data(), jcfac.data());
+      BackwardWithU(x.data(), lcount, nfac, f, irfac.data(), jcfac.data());
       PermuteVector<T>(err, n, xs, jpvt, 2, x);
     }
   } else {
     if (PermuteVector<T>(err, n, b, jpvt, 1, x)) {
-      for (std::int32_t k = nfac - 1; k >= lcount; --k) {
-        const std::int32_t c = jcfac[k];
-        const T f = Tr::transposed(fac[k]);
-        if (irfac[k] == c)
-          X(c) = Tr::div(X(c), f);
-        else
-          X(c) = Tr::sub(X(c), Tr::mul(f, X(irfac[k])));
-      }
-      for (std::int32_t k = lcount - 1; k >= 0; --k)
-        X(jcfac[k]) = Tr::sub(X(jcfac[k]), Tr::mul(X(irfac[k]), Tr::transposed(fac[k])));
+      TransposedWithU(x.data(), lcount, nfac, f, irfac.data(), jcfac.data());
+      TransposedWithL(x.data(), lcount, f, irfac.data(), jcfac.data());
       PermuteVector<T>(err, n, xs, ipvt, 2, x);
     }
   }

@@ -1,0 +1,137 @@
+// The triangular sweeps of the sparse solve, written once for every caller,
+// and the direct road of the entry points: when the counts are valid and
+// IPVT and JPVT are permutations of 1..N, the solve raises nothing, and the
+// permutations of the right-hand side and of the solution are plain gathers
+// and scatters, so the host's right-hand side is gathered straight into the
+// work vector and the solution scattered straight into the host's array,
+// with the factor values read where the host keeps them. Every operation and
+// its order are those of SolveFactored (sparse_solve.hpp): results agree bit
+// for bit. Accessors are 1-based: fac(k), b(i) give values, x(i, v) stores.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "sparse/sparse_traits.hpp"
+#include "support/error_module.hpp"
+
+namespace orvek::sparse {
+
+// X(IRFAC(k)) = X(IRFAC(k)) - X(JCFAC(k))*FAC(k), k = 1..NL. A run of
+// entries of one row keeps that row's value in a register between the
+// updates (each update is still rounded as it is made).
+template <class T, class Fac>
+inline void ForwardWithL(T *x0, std::int32_t lcount, const Fac &fac, const std::int32_t *irfac,
+                         const std::int32_t *jcfac) {
+  using Tr = SparseTraits<T>;
+  std::int32_t k = 1;
+  while (k <= lcount) {
+    const std::int32_t r = irfac[k - 1];
+    T acc = x0[r - 1];
+    for (; k <= lcount && irfac[k - 1] == r; ++k) {
+      const std::int32_t c = jcfac[k - 1];
+      acc = Tr::sub(acc, Tr::mul(c == r ? acc : x0[c - 1], fac(k)));
+    }
+    x0[r - 1] = acc;
+  }
+}
+
+// Backward with U, k = NL+1..NFAC: the diagonal d of a row group is
+// remembered, the other entries update the row, and the group's end divides
+// by d. A group without a diagonal (a damaged factor set) takes the d of
+// the group before it, or zero.
+template <class T, class Fac>
+inline void BackwardWithU(T *x0, std::int32_t lcount, std::int32_t nfac, const Fac &fac, const std::int32_t *irfac,
+                          const std::int32_t *jcfac) {
+  using Tr = SparseTraits<T>;
+  T d{};
+  std::int32_t k = lcount + 1;
+  while (k <= nfac) {
+    const std::int32_t r = irfac[k - 1];
+    T acc = x0[r - 1];
+    for (; k <= nfac && irfac[k - 1] == r; ++k) {
+      const std::int32_t c = jcfac[k - 1];
+      if (c == r)
+        d = fac(k);
+      else
+        acc = Tr::sub(acc, Tr::mul(x0[c - 1], fac(k)));
+    }
+    x0[r - 1] = Tr::div(acc, d);
+  }
+}
+
+// With U' (conjugated for complex values), k = NFAC down to NL+1.
+template <class T, class Fac>
+inline void TransposedWithU(T *x0, std::int32_t lcount, std::int32_t nfac, const Fac &fac,
+                            const std::int32_t *irfac, const std::int32_t *jcfac) {
+  using Tr = SparseTraits<T>;
+  for (std::int32_t k = nfac; k > lcount; --k) {
+    const std::int32_t c = jcfac[k - 1];
+    const T f = Tr::transposed(fac(k));
+    if (irfac[k - 1] == c)
+      x0[c - 1] = Tr::div(x0[c - 1], f);
+    else
+      x0[c - 1] = Tr::sub(x0[c - 1], Tr::mul(f, x0[irfac[k - 1] - 1]));
+  }
+}
+
+// With L' (conjugated for complex values), k = NL down to 1.
+template <class T, class Fac>
+inline void TransposedWithL(T *x0, std::int32_t lcount, const Fac &fac, const std::int32_t *irfac,
+                            const std::int32_t *jcfac) {
+  using Tr = SparseTraits<T>;
+  for (std::int32_t k = lcount; k >= 1; --k)
+    x0[jcfac[k - 1] - 1] = Tr::sub(x0[jcfac[k - 1] - 1], Tr::mul(x0[irfac[k - 1] - 1], Tr::transposed(fac(k))));
+}
+
+// True when p(1..n) holds every integer 1..n once; mark holds n integers.
+inline bool IsPermutation(const std::int32_t *p, std::int32_t n, std::int32_t *mark) {
+  for (std::int32_t i = 0; i < n; ++i) mark[i] = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::uint32_t v = static_cast<std::uint32_t>(p[i]) - 1u;
+    if (v >= static_cast<std::uint32_t>(n) || mark[v] != 0) return false;
+    mark[v] = 1;
+  }
+  return true;
+}
+
+// The direct road. Returns false, having done nothing, when a count, the
+// path or a permutation vector would make SolveFactored raise an error or
+// take its marked in-place permutation on a vector that is not a
+// permutation; the caller then takes SolveFactored. work holds N values,
+// mark N integers; B may be the array X writes into (it is read first).
+template <class T, class Fac, class In, class Out>
+bool SolveDirect(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int32_t nl, const Fac &fac,
+                 const std::int32_t *irfac, const std::int32_t *jcfac, const std::int32_t *ipvt,
+                 const std::int32_t *jpvt, const In &b, std::int32_t ipath, const Out &x, std::span<T> work,
+                 std::span<std::int32_t> mark, bool multipliers_required) {
+  using Tr = SparseTraits<T>;
+  if (n < 1 || nfac < 1 || (multipliers_required && nl < 1) || (ipath != 1 && ipath != 2)) return false;
+  if (!IsPermutation(ipvt, n, mark.data()) || !IsPermutation(jpvt, n, mark.data())) return false;
+  // The error frames of the solve and of its two permutations, as on the
+  // marked road; nothing is raised inside them.
+  err.E1PSH(Tr::kSolve);
+  const std::int32_t lcount = nl > 0 ? nl : 0;
+  T *x0 = work.data();
+  err.E1PSH(Tr::kPermute);
+  if (ipath == 1) {
+    for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(ipvt[i - 1]);
+    err.E1POP(Tr::kPermute);
+    ForwardWithL(x0, lcount, fac, irfac, jcfac);
+    BackwardWithU(x0, lcount, nfac, fac, irfac, jcfac);
+    err.E1PSH(Tr::kPermute);
+    for (std::int32_t i = 1; i <= n; ++i) x(jpvt[i - 1], x0[i - 1]);
+  } else {
+    for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(jpvt[i - 1]);
+    err.E1POP(Tr::kPermute);
+    TransposedWithU(x0, lcount, nfac, fac, irfac, jcfac);
+    TransposedWithL(x0, lcount, fac, irfac, jcfac);
+    err.E1PSH(Tr::kPermute);
+    for (std::int32_t i = 1; i <= n; ++i) x(ipvt[i - 1], x0[i - 1]);
+  }
+  err.E1POP(Tr::kPermute);
+  err.E1POP(Tr::kSolve);
+  return true;
+}
+
+} // namespace orvek::sparse
