@@ -30,7 +30,11 @@ inline void ForwardWithL(T *x0, std::int32_t lcount, const Fac &fac, const std::
     T acc = x0[r - 1];
     for (; k <= lcount && irfac[k - 1] == r; ++k) {
       const std::int32_t c = jcfac[k - 1];
-      acc = Tr::sub(acc, Tr::mul(c == r ? acc : x0[c - 1], fac(k)));
+      // A row that reads itself (only in a damaged factor set) reads its
+      // current value.
+      if (c == r) [[unlikely]]
+        x0[r - 1] = acc;
+      acc = Tr::sub(acc, Tr::mul(x0[c - 1], fac(k)));
     }
     x0[r - 1] = acc;
   }
@@ -84,15 +88,34 @@ inline void TransposedWithL(T *x0, std::int32_t lcount, const Fac &fac, const st
     x0[jcfac[k - 1] - 1] = Tr::sub(x0[jcfac[k - 1] - 1], Tr::mul(x0[irfac[k - 1] - 1], Tr::transposed(fac(k))));
 }
 
-// True when p(1..n) holds every integer 1..n once; mark holds n integers.
-inline bool IsPermutation(const std::int32_t *p, std::int32_t n, std::int32_t *mark) {
+// True when p(1..n) and q(1..n) each hold every integer 1..n once; mark
+// holds n integers. The two vectors are counted in one pass (p in the low
+// half of a mark, q in the high half) and every mark must end as one of each.
+inline bool ArePermutations(const std::int32_t *p, const std::int32_t *q, std::int32_t n, std::int32_t *mark) {
+  constexpr std::int32_t kHalf = 1 << 16;
+  if (n >= kHalf) {
+    // Counts of one half could carry into the other: one vector at a time.
+    for (const std::int32_t *v : {p, q}) {
+      for (std::int32_t i = 0; i < n; ++i) mark[i] = 0;
+      for (std::int32_t i = 0; i < n; ++i) {
+        const std::uint32_t a = static_cast<std::uint32_t>(v[i]) - 1u;
+        if (a >= static_cast<std::uint32_t>(n) || mark[a] != 0) return false;
+        mark[a] = 1;
+      }
+    }
+    return true;
+  }
   for (std::int32_t i = 0; i < n; ++i) mark[i] = 0;
   for (std::int32_t i = 0; i < n; ++i) {
-    const std::uint32_t v = static_cast<std::uint32_t>(p[i]) - 1u;
-    if (v >= static_cast<std::uint32_t>(n) || mark[v] != 0) return false;
-    mark[v] = 1;
+    const std::uint32_t a = static_cast<std::uint32_t>(p[i]) - 1u;
+    const std::uint32_t b = static_cast<std::uint32_t>(q[i]) - 1u;
+    if ((a >= static_cast<std::uint32_t>(n)) | (b >= static_cast<std::uint32_t>(n))) return false;
+    mark[a] += 1;
+    mark[b] += kHalf;
   }
-  return true;
+  std::int32_t off = 0;
+  for (std::int32_t i = 0; i < n; ++i) off |= mark[i] ^ (kHalf + 1);
+  return off == 0;
 }
 
 // The direct road. Returns false, having done nothing, when a count, the
@@ -107,7 +130,7 @@ bool SolveDirect(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int32
                  std::span<std::int32_t> mark, bool multipliers_required) {
   using Tr = SparseTraits<T>;
   if (n < 1 || nfac < 1 || (multipliers_required && nl < 1) || (ipath != 1 && ipath != 2)) return false;
-  if (!IsPermutation(ipvt, n, mark.data()) || !IsPermutation(jpvt, n, mark.data())) return false;
+  if (!ArePermutations(ipvt, jpvt, n, mark.data())) return false;
   // The error frames of the solve and of its two permutations, as on the
   // marked road; nothing is raised inside them.
   err.E1PSH(Tr::kSolve);
