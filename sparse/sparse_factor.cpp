@@ -553,6 +553,30 @@ void SortPositionPairs(std::int32_t *w, std::int32_t m) {
   }
 }
 
+// True when no (row, column) position occurs twice, found without a sort:
+// the rows are bucketed by column (a counting pass) and each column's rows
+// are marked with the column number. Needs NZ + 2*N + 1 integers of work.
+bool PositionsDistinct(std::int32_t n, std::int32_t nz, std::span<const std::int32_t> irow,
+                       std::span<const std::int32_t> jcol, std::int32_t *work) {
+  std::int32_t *start = work;        // N + 1 column starts (entry 0 unused)
+  std::int32_t *mark = work + n + 1; // N row marks
+  std::int32_t *rows = mark + n;     // NZ rows, by column
+  for (std::int32_t j = 0; j <= n; ++j) start[j] = 0;
+  for (std::int32_t i = 0; i < n; ++i) mark[i] = 0;
+  for (std::int32_t t = 0; t < nz; ++t) ++start[jcol[t]];
+  for (std::int32_t j = 1; j <= n; ++j) start[j] += start[j - 1];
+  // start[j] is now the end of column j's bucket; filling backwards leaves
+  // it at the bucket's beginning, so column j spans start[j] .. start[j+1].
+  for (std::int32_t t = nz - 1; t >= 0; --t) rows[--start[jcol[t]]] = irow[t];
+  for (std::int32_t j = 1; j <= n; ++j)
+    for (std::int32_t q = start[j], end = j < n ? start[j + 1] : nz; q < end; ++q) {
+      const std::int32_t i = rows[q];
+      if (mark[i - 1] == j) return false;
+      mark[i - 1] = j;
+    }
+  return true;
+}
+
 // Reports every position given twice (one message per equal adjacent pair).
 void CheckDuplicates(ErrorModule &err, std::int32_t n, std::int32_t nz, std::span<const std::int32_t> irow,
                      std::span<const std::int32_t> jcol, std::span<std::int32_t> iwk) {
@@ -617,7 +641,12 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     // Positions are only formed from valid rows and columns, and only where
     // the integer workspace can hold them (a short LIWK is reported below).
     const std::int64_t key_room = n <= kMaxKeyedOrder ? nz : 2 * static_cast<std::int64_t>(nz);
-    if (in_range && liwk >= key_room) CheckDuplicates(err, n, nz, irow, jcol, iwk);
+    // The sorted keys are only needed to name the duplicates: a list whose
+    // positions are distinct (found by a counting pass where the workspace
+    // holds it) reaches the same outcome without them.
+    const std::int64_t count_room = static_cast<std::int64_t>(nz) + 2LL * n + 1;
+    const bool distinct = in_range && liwk >= count_room && PositionsDistinct(n, nz, irow, jcol, iwk.data());
+    if (in_range && !distinct && liwk >= key_room) CheckDuplicates(err, n, nz, irow, jcol, iwk);
     if (err.N1RCD(0) != 0) return;
 
     err.L15XG(0, hold);
