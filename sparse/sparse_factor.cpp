@@ -6,6 +6,7 @@
 #include "sparse/sparse_factor.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <limits>
@@ -288,15 +289,25 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
         }
       }
       std::int64_t best = no_cost, best_cc = no_cost;
+      // The magnitudes of a candidate's entries are formed once and kept (as
+      // bits) in the saved column counts, which are written only after the
+      // search; a row or column has at most N active entries.
+      std::int32_t *const mags = L.saved.p;
       for (std::int32_t q = 1; q <= nc; ++q) {
         const std::int32_t item = L.cand(q);
         float m = 0.0f;
+        std::int32_t at = 0;
         if (item > 0) {
-          for (std::int32_t e = L.rhead(item); e > 0; e = L.rlink(e)) m = std::max(m, Tr::magnitude(L.val(e)));
+          for (std::int32_t e = L.rhead(item); e > 0; e = L.rlink(e)) {
+            const float mag = Tr::magnitude(L.val(e));
+            mags[at++] = std::bit_cast<std::int32_t>(mag);
+            m = std::max(m, mag);
+          }
           const float bound = m / threshold;
           const std::int64_t rc1 = L.rcount(item) - 1;
+          at = 0;
           for (std::int32_t e = L.rhead(item); e > 0; e = L.rlink(e)) {
-            if (!(Tr::magnitude(L.val(e)) >= bound)) continue;
+            if (!(std::bit_cast<float>(mags[at++]) >= bound)) continue;
             const std::int64_t cc = L.ccount(L.colof(e));
             const std::int64_t cost = rc1 * (cc - 1);
             if (cost < best || (cost == best && cc < best_cc)) {
@@ -307,11 +318,16 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
           }
         } else {
           const std::int32_t j = -item;
-          for (std::int32_t e = L.chead(j); e > 0; e = L.clink(e)) m = std::max(m, Tr::magnitude(L.val(e)));
+          for (std::int32_t e = L.chead(j); e > 0; e = L.clink(e)) {
+            const float mag = Tr::magnitude(L.val(e));
+            mags[at++] = std::bit_cast<std::int32_t>(mag);
+            m = std::max(m, mag);
+          }
           const float bound = m / threshold;
           const std::int64_t cc = L.ccount(j);
+          at = 0;
           for (std::int32_t e = L.chead(j); e > 0; e = L.clink(e)) {
-            if (!(Tr::magnitude(L.val(e)) >= bound)) continue;
+            if (!(std::bit_cast<float>(mags[at++]) >= bound)) continue;
             const std::int64_t cost = (static_cast<std::int64_t>(L.rcount(L.rowof(e))) - 1) * (cc - 1);
             if (cost < best || (cost == best && cc < best_cc)) {
               best = cost;
