@@ -82,11 +82,21 @@ ChildResult Unsupported() {
   return r;
 }
 
+LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS *exception) {
+  std::fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 // The body's side: this process is the child for call `target`.
 [[noreturn]] void RunBody(const std::function<void()> &body) {
   std::fputs(kMarker, stdout);
   std::fflush(stdout);
   _setmode(_fileno(stdout), _O_BINARY);
+  // A crash ends the child at once with its exception code: no error dialog,
+  // no debugger writing into the captured output.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(EndWithExceptionCode);
   body();
   std::fflush(stdout);
   std::_Exit(0);

@@ -1,0 +1,30 @@
+# The library's own code computes in SSE registers (IEEE single and double
+# precision), never on the x87 stack, whose 80-bit intermediates would give
+# other bits: disassembles every object of the library and fails on any x87
+# arithmetic instruction. Loads and stores of the x87 stack remain, as the
+# 32-bit calling convention returns floats there. Inputs: OBJDUMP, OBJECT_LIST.
+file(STRINGS "${OBJECT_LIST}" objects)
+list(LENGTH objects count)
+if(count LESS 10)
+  message(FATAL_ERROR "only ${count} objects listed in ${OBJECT_LIST}")
+endif()
+set(sse 0)
+foreach(object IN LISTS objects)
+  execute_process(COMMAND "${OBJDUMP}" -d --no-show-raw-insn "${object}" OUTPUT_VARIABLE code RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -d ${object} failed")
+  endif()
+  string(REGEX MATCHALL "\t(fadd|faddp|fiadd|fsub|fsubp|fsubr|fsubrp|fisub|fmul|fmulp|fimul|fdiv|fdivp|fdivr|fdivrp|fidiv|fsqrt|fsin|fcos|fsincos|fpatan|fptan|fyl2x|f2xm1|fscale|fprem|frndint)[sl]? " x87 "${code}")
+  if(x87)
+    list(LENGTH x87 n)
+    get_filename_component(name "${object}" NAME)
+    message(SEND_ERROR "${name}: ${n} x87 arithmetic instructions")
+  endif()
+  string(REGEX MATCHALL "\t(add|sub|mul|div|sqrt)s[sd] " scalar "${code}")
+  list(LENGTH scalar n)
+  math(EXPR sse "${sse} + ${n}")
+endforeach()
+if(sse EQUAL 0)
+  message(FATAL_ERROR "no SSE arithmetic found: wrong objects?")
+endif()
+message("${count} objects: ${sse} SSE scalar arithmetic instructions, no x87 arithmetic")
