@@ -141,7 +141,10 @@ template <class T> struct Linked {
   // Per entry (slots 1..MAXNZ).
   Ref1 rlink, clink, rowof, colof;
   // Per row / column (1..N).
-  Ref1 rhead, chead, frhead, fchead, rcount, ccount, saved;
+  // column_at(id) is the current position of original column id: the U
+  // entries of pivot rows record their column by identity (negated in
+  // colof), so that later column interchanges need not renumber them.
+  Ref1 rhead, chead, frhead, column_at, rcount, ccount, saved;
   Buckets rows, cols;
   Ref1 cand, colpos;
   // Slot allocation: the cyclic cursor, whether it has wrapped back to slot
@@ -198,15 +201,12 @@ template <class T> void SwapRows(Linked<T> &L, bool rows_searched, std::int32_t 
 
 template <class T> void SwapColumns(Linked<T> &L, bool cols_searched, std::int32_t c, std::int32_t k) {
   std::swap(L.chead(c), L.chead(k));
-  std::swap(L.fchead(c), L.fchead(k));
   std::swap(L.ccount(c), L.ccount(k));
   if (cols_searched) L.cols.swap_places(c, k, L.ccount);
-  // The U entries of earlier pivot rows in these columns are renumbered too:
-  // their column numbers are what the factor set records.
-  for (const std::int32_t col : {c, k}) {
+  // Active entries carry their column number; the U entries of earlier
+  // pivot rows follow through column_at, updated by the caller.
+  for (const std::int32_t col : {c, k})
     for (std::int32_t e = L.chead(col); e > 0; e = L.clink(e)) L.colof(e) = col;
-    for (std::int32_t e = L.fchead(col); e > 0; e = L.clink(e)) L.colof(e) = col;
-  }
 }
 
 // ---- Elimination ------------------------------------------------------------
@@ -238,7 +238,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     ipvt[i - 1] = i;
     jpvt[i - 1] = i;
     L.frhead(i) = -i;
-    L.fchead(i) = -i;
+    L.column_at(i) = i;
   }
 
   const std::int32_t search = iparam[kIparamSearch];
@@ -356,6 +356,8 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     if (pc != k) {
       std::swap(jpvt[k - 1], jpvt[pc - 1]);
       SwapColumns(L, cols_searched, pc, k);
+      L.column_at(jpvt[k - 1]) = k;
+      L.column_at(jpvt[pc - 1]) = pc;
     }
 
     // ---- pivot size ----
@@ -460,8 +462,6 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
         --L.ccount(j);
         if (L.ccount(j) == 0) singular = true;
       }
-      L.clink(p) = L.fchead(j);
-      L.fchead(j) = p;
       max_u = std::max(max_u, Tr::magnitude(L.val(p)));
       if (p != piv) {
         if (last > 0)
@@ -500,6 +500,12 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
       L.rows.remove(k, L.rcount(k));
       while (min_row <= n && L.rows.head(min_row) <= 0) ++min_row;
     }
+    // The pivot row's U entries (off-diagonals, then the pivot) now record
+    // their columns by identity.
+    for (std::int32_t p = L.frhead(k);; p = L.rlink(p)) {
+      L.colof(p) = -jpvt[L.colof(p) - 1];
+      if (p == piv) break;
+    }
     if (singular) {
       // A row or column without active entries: the matrix is structurally
       // singular, a zero pivot is bound to follow.
@@ -515,8 +521,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     assert(e > 0 && L.colof(e) == n && L.rlink(e) <= 0);
     L.rlink(e) = L.frhead(n);
     L.frhead(n) = e;
-    L.clink(e) = L.fchead(n);
-    L.fchead(n) = e;
+    L.colof(e) = -jpvt[n - 1];
     L.rhead(n) = -n;
     L.chead(n) = -n;
     const float alast = Tr::magnitude(L.val(e));
@@ -691,7 +696,7 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     L.rowof.p = base + 2 * static_cast<std::ptrdiff_t>(maxnz);
     L.colof.p = base + 3 * static_cast<std::ptrdiff_t>(maxnz);
     std::int32_t *per = base + 4 * static_cast<std::ptrdiff_t>(maxnz);
-    Ref1 *const per_order[] = {&L.rhead,     &L.chead,     &L.frhead,    &L.fchead,    &L.rcount,
+    Ref1 *const per_order[] = {&L.rhead,     &L.chead,     &L.frhead,    &L.column_at,    &L.rcount,
                                &L.ccount,    &L.saved,     &L.rows.next, &L.rows.prev, &L.rows.head,
                                &L.cols.next, &L.cols.prev, &L.cols.head, &L.cand,      &L.colpos};
     static_assert(sizeof(per_order) / sizeof(per_order[0]) == kPerOrderArrays);
@@ -765,7 +770,7 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     std::int32_t pos = 0;
     for (std::int32_t k = 2; k <= n; ++k)
       for (std::int32_t e = L.frhead(k); e > 0; e = L.rlink(e))
-        if (L.colof(e) < k) {
+        if (L.colof(e) > 0) { // a multiplier: its column lies left of row k
           fac[pos] = L.val(e);
           irfac[pos] = k;
           jcfac[pos] = L.colof(e);
@@ -774,10 +779,10 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     nl = pos;
     for (std::int32_t k = n; k >= 1; --k)
       for (std::int32_t e = L.frhead(k); e > 0; e = L.rlink(e))
-        if (L.colof(e) >= k) {
+        if (L.colof(e) < 0) { // a U entry, by column identity
           fac[pos] = L.val(e);
           irfac[pos] = k;
-          jcfac[pos] = L.colof(e);
+          jcfac[pos] = L.column_at(-L.colof(e));
           ++pos;
         }
     nfac = pos;
