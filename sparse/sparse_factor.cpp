@@ -375,6 +375,14 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     // ---- row updates ----
     const T rinv = Tr::recip(pivot);
     for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p)) L.saved(L.colof(p)) = L.ccount(L.colof(p));
+    // The pivot row's columns (the pivot's own left out) are mapped to its
+    // entries once for the whole step. A row S updates every entry it has in
+    // a mapped column while it is walked (each such entry is updated once,
+    // so the walking order leaves every value as it is) and marks the column
+    // by negating its map; the pivot row is then walked in its own order,
+    // restoring the marks and creating the fill-ins where row S had no entry.
+    for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p))
+      if (p != piv) L.colpos(L.colof(p)) = p;
     bool singular = false;
     for (std::int32_t e = L.chead(k), next = 0; e > 0; e = next) {
       next = L.clink(e);
@@ -383,7 +391,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
       const std::int32_t old_count = L.rcount(s);
       const T l = Tr::mul(L.val(e), rinv);
       const bool dropped = drop != 0.0f && Tr::magnitude(l) <= drop;
-      // Take (S, k) out of row S; map the other columns of row S.
+      // Take (S, k) out of row S; update the other entries of row S.
       for (std::int32_t f = L.rhead(s), prev = 0; f > 0; f = L.rlink(f)) {
         if (f == e) {
           if (prev > 0)
@@ -391,7 +399,14 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
           else
             L.rhead(s) = L.rlink(e);
         } else {
-          if (!dropped) L.colpos(L.colof(f)) = f;
+          if (!dropped) {
+            const std::int32_t j = L.colof(f);
+            const std::int32_t p = L.colpos(j);
+            if (p > 0) {
+              L.val(f) = Tr::sub(L.val(f), Tr::mul(L.val(p), l));
+              L.colpos(j) = -p;
+            }
+          }
           prev = f;
         }
       }
@@ -406,9 +421,8 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
         for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p)) {
           if (p == piv) continue;
           const std::int32_t j = L.colof(p);
-          const std::int32_t f = L.colpos(j);
-          if (f != 0) {
-            L.val(f) = Tr::sub(L.val(f), Tr::mul(L.val(p), l));
+          if (L.colpos(j) < 0) {
+            L.colpos(j) = p;
           } else {
             const std::int32_t slot = L.take_slot();
             if (slot == 0) {
@@ -428,7 +442,6 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
             L.count_entry();
           }
         }
-        for (std::int32_t f = L.rhead(s); f > 0; f = L.rlink(f)) L.colpos(L.colof(f)) = 0;
       }
       const std::int32_t new_count = L.rcount(s);
       if (rows_searched && new_count != old_count) {
@@ -440,6 +453,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
       }
       if (new_count == 0) singular = true;
     }
+    for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p)) L.colpos(L.colof(p)) = 0;
 
     // ---- the pivot row leaves the active structure ----
     // Its factor list becomes: off-diagonal U entries (in row order), the
