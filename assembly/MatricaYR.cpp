@@ -30,7 +30,9 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaYR(const int32_t *KREF, const float 
   using namespace orvek::assembly;
   ErrorModule &err = errors();
   const std::int32_t n = *N, kref = *KREF;
-  const std::int32_t n_in = n + 1;
+  // N + 1 is formed only for an N the check below accepts (N = 2147483647
+  // would overflow); for any other N the value is never used.
+  const std::int32_t n_in = n >= 1 && n <= kMaxRowIndexedEntries - 1 ? n + 1 : 1;
   const ColumnFilter filter = ColumnFilter::Reference(kref);
 
   std::int32_t entries = 0;

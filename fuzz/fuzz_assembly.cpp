@@ -229,7 +229,6 @@ void Reduce(ByteReader &in, bool matricayr) {
   drop.snapshot();
   RowIndexedIn m;
   m.decode(in, n_in);
-  if (matricayr && n == INT32_MAX) return; // KNOWN-FINDING-1: N + 1 overflowed in MatricaYR (awaiting fix)
   Ints iold(Extent(n, kV)), inew(Extent(n_in, kV));
   DecodeRenumbering(in, iold, inew, drop);
 

@@ -48,8 +48,8 @@ void Sink(void *context, std::string_view text) {
 
 void Stop(void *context) { ++static_cast<Capture *>(context)->stops; }
 
-// Text of decoded length; the alphabet leans towards what the formatter
-// treats specially.
+// Text of decoded length: bytes below 0x80 pick from an alphabet that leans
+// towards what the formatter treats specially, the others are literal.
 std::string Text(ByteReader &in, std::size_t max) {
   static constexpr char kAlphabet[] = "%(IRL123456789)/. abcXYZ-_%(I1)%(R2)%(L3)%/   ";
   std::size_t length = in.byte();
@@ -59,7 +59,7 @@ std::string Text(ByteReader &in, std::size_t max) {
   s.reserve(length);
   for (std::size_t k = 0; k < length; ++k) {
     const std::uint8_t b = in.byte();
-    s += b < 0xC0 ? kAlphabet[b % (sizeof kAlphabet - 1)] : static_cast<char>(b & 0x7F ? b & 0x7F : ' ');
+    s += b < 0x80 ? kAlphabet[b % (sizeof kAlphabet - 1)] : static_cast<char>(b & 0x7F ? b & 0x7F : ' ');
   }
   return s;
 }

@@ -89,7 +89,7 @@ void Solve(ByteReader &in, bool complex, const FactorSet &f, bool corrupt) {
   Reals x(complex ? 2 * kNode : nodes);
   float *xp = alias ? b.data() : x.data();
   fac.snapshot(), irfac.snapshot(), jcfac.snapshot(), ipvt.snapshot(), jpvt.snapshot();
-  if (!alias) b.snapshot();
+  b.snapshot();
 
   Call call;
   if (complex) {

@@ -50,6 +50,11 @@ std::int32_t work_cnt_nodes[kMaxComponents];
 std::int32_t work_cnt_branches[kMaxComponents];
 std::int32_t pending_chords[kMaxBranches];
 std::int32_t branch_count[kMaxBranches]; // occurrences of each branch in IBR
+// Markers of the ordering (index = node or branch number): without them the
+// membership scans cost seconds for a thousand components of a few nodes.
+std::int32_t node_marks[kMaxOrderedNodes + 1];
+std::int32_t tree_marks[kMaxBranches + 1];
+std::int32_t chord_marks[kMaxBranches + 1];
 
 // Checks that the lists are what MAUX gives for some branch table over nodes
 // 1..N; returns NB (half the entries) through nb.
@@ -112,8 +117,11 @@ extern "C" ORVEK_API void ORVEK_CALL MultiPodred(const int32_t *N, const int32_t
                            work_cnt_nodes,
                            work_cnt_branches,
                            nc};
+  const OrderingMarks marks{std::span<std::int32_t>(node_marks, static_cast<std::size_t>(n) + 1),
+                            std::span<std::int32_t>(tree_marks, static_cast<std::size_t>(nb) + 1),
+                            std::span<std::int32_t>(chord_marks, static_cast<std::size_t>(nb) + 1)};
   const bool fits = OrderByComponent(n, std::span<const std::int32_t>(IJA, list_end),
-                                     std::span<const std::int32_t>(IBR, list_end), out, pending_chords);
+                                     std::span<const std::int32_t>(IBR, list_end), out, pending_chords, &marks);
   if (!guard.reject_if(!fits, kTooManyComponents, {n, nb}) || !guard.passed()) return;
 
   // Copy out; PAR keeps the host's values at the root of every component.

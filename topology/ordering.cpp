@@ -1,6 +1,7 @@
 // Breadth-first ordering by connected component and the component records.
 #include "topology/ordering.hpp"
 
+#include <algorithm>
 #include <cassert>
 
 namespace orvek::topology {
@@ -17,7 +18,7 @@ bool Among(std::span<const std::int32_t> list, std::int32_t first, std::int32_t 
 
 bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
                       std::span<const std::int32_t> ibr, const OrderingOutput &out,
-                      std::span<std::int32_t> pend) {
+                      std::span<std::int32_t> pend, const OrderingMarks *marks) {
   auto IJA = [&](std::int32_t k) { return ija[k - 1]; };
   auto IBR = [&](std::int32_t k) { return ibr[k - 1]; };
   auto ORD = [&](std::int32_t k) -> std::int32_t & { return out.ord[k - 1]; };
@@ -37,22 +38,48 @@ bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
   // p: its position within the component; np: pending chords.
   nc = 1;
   std::int32_t s0 = 0, b0 = 0, nb = 0, np = 0, n = 1, q = 1, p = 0;
+  // Membership in the current component (nodes, tree branches, pending
+  // chords) and the lowest node not ordered in any component: the marker
+  // form records the component number where the scans would find the entry.
+  // Nodes are only ever added, so the lowest unordered node never decreases.
+  if (marks != nullptr) {
+    std::fill(marks->node.begin(), marks->node.end(), 0);
+    std::fill(marks->tree.begin(), marks->tree.end(), 0);
+    std::fill(marks->chord.begin(), marks->chord.end(), 0);
+  }
+  std::int32_t lowest_unordered = 1;
+  auto node_in_component = [&](std::int32_t v) {
+    return marks != nullptr ? marks->node[static_cast<std::size_t>(v)] == nc : Among(out.ord, s0 + 1, n, v);
+  };
+  auto tree_listed = [&](std::int32_t br) {
+    return marks != nullptr ? marks->tree[static_cast<std::size_t>(br)] == nc : Among(out.bl, b0 + 1, nb, br);
+  };
+  auto chord_pending = [&](std::int32_t br) {
+    return marks != nullptr ? marks->chord[static_cast<std::size_t>(br)] == nc : Among(pend, 1, np, br);
+  };
+  auto mark_node = [&](std::int32_t v) {
+    if (marks != nullptr) marks->node[static_cast<std::size_t>(v)] = nc;
+  };
   ORD(1) = 1;
+  mark_node(1);
   std::int32_t c = 1;
   for (;;) {
     // Scan node c: a neighbour not yet in the component is reached by a tree
     // branch; any other branch not seen before in this component is a chord.
     for (std::int32_t k = IJA(c); k <= IJA(c + 1) - 1; ++k) {
       const std::int32_t v = IJA(k), br = IBR(k);
-      if (!Among(out.ord, s0 + 1, n, v)) {
+      if (!node_in_component(v)) {
         ++n;
         ORD(n) = v;
+        mark_node(v);
         PAR(n) = p;
         ++nb;
         BL(nb) = br;
-      } else if (!Among(out.bl, b0 + 1, nb, br) && !Among(pend, 1, np, br)) {
+        if (marks != nullptr) marks->tree[static_cast<std::size_t>(br)] = nc;
+      } else if (!tree_listed(br) && !chord_pending(br)) {
         ++np;
         pend[np - 1] = br;
+        if (marks != nullptr) marks->chord[static_cast<std::size_t>(br)] = nc;
       }
     }
     ++q;
@@ -70,18 +97,25 @@ bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
     b0 = nb;
     if (!close_component(n, nb)) return false;
     ++nc;
-    // The next component starts at the lowest node number not yet ordered,
-    // each candidate tested against every node ordered so far.
+    // The next component starts at the lowest node number not yet ordered
+    // (without marks each candidate is tested against every node ordered).
     std::int32_t r = 0;
-    for (std::int32_t cand = 1; cand <= n_nodes; ++cand) {
-      if (!Among(out.ord, 1, n, cand)) {
-        r = cand;
-        break;
+    if (marks != nullptr) {
+      while (lowest_unordered <= n_nodes && marks->node[static_cast<std::size_t>(lowest_unordered)] != 0)
+        ++lowest_unordered;
+      if (lowest_unordered <= n_nodes) r = lowest_unordered;
+    } else {
+      for (std::int32_t cand = 1; cand <= n_nodes; ++cand) {
+        if (!Among(out.ord, 1, n, cand)) {
+          r = cand;
+          break;
+        }
       }
     }
     if (r == 0) return close_component(n, nb);
     ++n;
     ORD(n) = r;
+    mark_node(r);
     p = 0;
     c = r;
     assert(q == n);

@@ -1,8 +1,10 @@
 // Node ordering by connected component: a breadth-first spanning forest over
 // the adjacency lists of MAUX, and the component records built from it.
 // Positions within a component are 0-based (the root is position 0).
-// Membership tests are linear scans over what was ordered so far; no marker
-// arrays are kept, so the order of visits is exactly that of the lists.
+// Membership tests are linear scans over what was ordered so far, or, when
+// the caller lends marker arrays, lookups in them; both give the same order
+// of visits, exactly that of the lists (the scans cost up to N*N per
+// component, the markers N + NB in all).
 #pragma once
 
 #include <cstdint>
@@ -21,13 +23,24 @@ struct OrderingOutput {
   std::int32_t &nc;
 };
 
+// Marker arrays lent to the ordering: node holds N + 1 elements, tree and
+// chord NB + 1 (index = node or branch number); their contents on entry do
+// not matter.
+struct OrderingMarks {
+  std::span<std::int32_t> node;  // component in which the node was last ordered, 0 = not yet
+  std::span<std::int32_t> tree;  // component whose tree branches list the branch
+  std::span<std::int32_t> chord; // component whose pending chords hold the branch
+};
+
 // Orders nodes 1..N component by component. The lists must be a consistent
 // result of MAUX for N >= 1 nodes (neighbours in 1..N, each branch entered
 // once from each end); pend holds at least as many elements as the largest
 // component has chords. Returns false, with nc, ord, par and bl partly
 // written, when more components exist than cnt_nodes has room for.
+// With marks, the membership tests are lookups (same results).
 bool OrderByComponent(std::int32_t n, std::span<const std::int32_t> ija, std::span<const std::int32_t> ibr,
-                      const OrderingOutput &out, std::span<std::int32_t> pend);
+                      const OrderingOutput &out, std::span<std::int32_t> pend,
+                      const OrderingMarks *marks = nullptr);
 
 // One component record: counts, then NODE, BRN, END1 (sized for the
 // component's nodes and branches) and CHP, END2 (sized for its chords).
