@@ -492,7 +492,10 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     } else {
       L.frhead(k) = piv;
     }
-    L.rhead(k) = -k;
+    // A finished row reads as empty; its head keeps the pivot's slot
+    // (negated), where the copy-out splits the row's U entries from its
+    // multipliers.
+    L.rhead(k) = -piv;
     L.chead(k) = -k;
 
     // ---- bucket maintenance ----
@@ -536,7 +539,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     L.rlink(e) = L.frhead(n);
     L.frhead(n) = e;
     L.colof(e) = -jpvt[n - 1];
-    L.rhead(n) = -n;
+    L.rhead(n) = -e;
     L.chead(n) = -n;
     const float alast = Tr::magnitude(L.val(e));
     if (alast < run_min) run_min = alast;
@@ -662,17 +665,25 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     if (nz <= 0) Raise(err, kTerminal, kSecondNz, {nz});
     if (err.N1RCD(0) != 0) return;
 
+    // One branch-free pass tells whether any row or column is out of
+    // range; only then are the entries walked again to report each one.
+    std::uint32_t outside = 0;
+    for (std::int32_t i = 0; i < nz; ++i)
+      outside |= static_cast<std::uint32_t>(static_cast<std::uint32_t>(irow[i]) - 1u >= static_cast<std::uint32_t>(n)) |
+                 static_cast<std::uint32_t>(static_cast<std::uint32_t>(jcol[i]) - 1u >= static_cast<std::uint32_t>(n));
     bool in_range = true;
-    for (std::int32_t i = 0; i < nz; ++i)
-      if (irow[i] < 1 || irow[i] > n) {
-        Raise(err, kTerminal, kRowRange, {i + 1, irow[i]});
-        in_range = false;
-      }
-    for (std::int32_t i = 0; i < nz; ++i)
-      if (jcol[i] < 1 || jcol[i] > n) {
-        Raise(err, kTerminal, kColRange, {i + 1, jcol[i]});
-        in_range = false;
-      }
+    if (outside != 0) {
+      for (std::int32_t i = 0; i < nz; ++i)
+        if (irow[i] < 1 || irow[i] > n) {
+          Raise(err, kTerminal, kRowRange, {i + 1, irow[i]});
+          in_range = false;
+        }
+      for (std::int32_t i = 0; i < nz; ++i)
+        if (jcol[i] < 1 || jcol[i] > n) {
+          Raise(err, kTerminal, kColRange, {i + 1, jcol[i]});
+          in_range = false;
+        }
+    }
     // Positions are only formed from valid rows and columns, and only where
     // the integer workspace can hold them (a short LIWK is reported below).
     const std::int64_t key_room = n <= kMaxKeyedOrder ? nz : 2 * static_cast<std::int64_t>(nz);
@@ -781,24 +792,27 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     if (result.failed) return;
 
     // ---- copy-out: L by increasing row, then U from row N down to row 1 ----
+    // A row's factor list holds its U entries up to its pivot (columns by
+    // identity), then its multipliers.
     std::int32_t pos = 0;
     for (std::int32_t k = 2; k <= n; ++k)
-      for (std::int32_t e = L.frhead(k); e > 0; e = L.rlink(e))
-        if (L.colof(e) > 0) { // a multiplier: its column lies left of row k
-          fac[pos] = L.val(e);
-          irfac[pos] = k;
-          jcfac[pos] = L.colof(e);
-          ++pos;
-        }
+      for (std::int32_t e = L.rlink(-L.rhead(k)); e > 0; e = L.rlink(e)) {
+        fac[pos] = L.val(e);
+        irfac[pos] = k;
+        jcfac[pos] = L.colof(e);
+        ++pos;
+      }
     nl = pos;
-    for (std::int32_t k = n; k >= 1; --k)
-      for (std::int32_t e = L.frhead(k); e > 0; e = L.rlink(e))
-        if (L.colof(e) < 0) { // a U entry, by column identity
-          fac[pos] = L.val(e);
-          irfac[pos] = k;
-          jcfac[pos] = L.column_at(-L.colof(e));
-          ++pos;
-        }
+    for (std::int32_t k = n; k >= 1; --k) {
+      const std::int32_t pivot_slot = -L.rhead(k);
+      for (std::int32_t e = L.frhead(k);; e = L.rlink(e)) {
+        fac[pos] = L.val(e);
+        irfac[pos] = k;
+        jcfac[pos] = L.column_at(-L.colof(e));
+        ++pos;
+        if (e == pivot_slot) break;
+      }
+    }
     nfac = pos;
   }();
 
