@@ -91,19 +91,30 @@ if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
 fi
 
 # ---- Linux reference output ---------------------------------------------------
-say "Linux reference: liborvek.so and the bit dump"
+say "Linux reference: liborvek.so, the bit dumps"
 linux=$out/linux
-cmake -S "$root" -B "$linux" -DCMAKE_BUILD_TYPE=Release -DORVEK_BUILD_TESTS=OFF -DORVEK_BUILD_TOOLS=OFF \
+cases=${ORVEK_CASES:-$root/../shared/cases}
+# Real networks of the comparison: those that fit the capacities.
+identity_cases="case9.m;case30.m;case57.m;case118.m;case300.m;case_ACTIVSg500.m"
+cmake -S "$root" -B "$linux" -DCMAKE_BUILD_TYPE=Release -DORVEK_BUILD_TESTS=OFF -DORVEK_BUILD_TOOLS=ON \
   >"$out/configure-linux.log" || { cat "$out/configure-linux.log"; exit 1; }
-cmake --build "$linux" -j"$jobs" --target orvek
+cmake --build "$linux" -j"$jobs" --target orvek orvek_casefile
 cc -std=c99 -O2 -Wall -Wextra -Wpedantic -Werror -ffp-contract=off -I"$root/include" \
   "$root/tests/windows/bit_dump.c" -L"$linux" -Wl,-rpath,"$linux" -lorvek -o "$linux/orvek_bit_dump"
 "$linux/orvek_bit_dump" >"$out/bits-linux.txt"
+casefile_lib=$(find "$linux" -name liborvek_casefile.a | head -n 1)
+c++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -ffp-contract=off -I"$root" -I"$root/include" \
+  "$root/tests/windows/dumps/case_dump.cpp" "$casefile_lib" -L"$linux" -Wl,-rpath,"$linux" -lorvek \
+  -o "$linux/orvek_case_dump"
+# shellcheck disable=SC2086
+"$linux/orvek_case_dump" "$cases" ${identity_cases//;/ } >"$out/cases-linux.txt"
 
 # ---- Windows build: DLL, host test, unit tests ----------------------------------
 say "cross-building ORVEK.dll, the host test and the unit tests"
 configure_windows -DORVEK_BUILD_TESTS=ON -DORVEK_BUILD_TOOLS=ON -DCMAKE_PREFIX_PATH="$gtest_prefix" \
   -DCMAKE_FIND_ROOT_PATH="$gtest_prefix" -DORVEK_LINUX_BIT_DUMP="$out/bits-linux.txt" \
+  -DORVEK_LINUX_CASE_DUMP="$out/cases-linux.txt" -DORVEK_CASES_FOLDER="$cases" \
+  -DORVEK_IDENTITY_CASES="$identity_cases" \
   -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
 cmake --build "$win" -j"$jobs"
 wine "$win/orvek_bit_dump.exe" | tr -d '\r' >"$out/bits-windows.txt"
