@@ -94,6 +94,16 @@ struct Ref1 {
   std::int32_t &operator()(std::int32_t i) const { return p[i - 1]; }
 };
 
+// 1-based view of one field of the per-entry records: the four per-entry
+// arrays are interleaved slot by slot (row link, column, column link, row),
+// so that a walk along a row or a column finds the link and the number it
+// reads next to each other.
+struct SlotRef {
+  static constexpr std::ptrdiff_t kStride = kPerEntryArrays;
+  std::int32_t *p = nullptr;
+  std::int32_t &operator()(std::int32_t s) const { return p[kStride * (s - 1)]; }
+};
+
 // Doubly chained count buckets: items (rows or columns) chained by count,
 // bucket heads indexed by count 1..N, 0 ends a chain.
 struct Buckets {
@@ -139,7 +149,7 @@ template <class T> struct Linked {
   std::int32_t maxnz = 0;
   T *values = nullptr;
   // Per entry (slots 1..MAXNZ).
-  Ref1 rlink, clink, rowof, colof;
+  SlotRef rlink, clink, rowof, colof;
   // Per row / column (1..N).
   // column_at(id) is the current position of original column id: the U
   // entries of pivot rows record their column by identity (negated in
@@ -717,9 +727,9 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     L.values = wk.data();
     std::int32_t *base = iwk.data();
     L.rlink.p = base;
-    L.clink.p = base + maxnz;
-    L.rowof.p = base + 2 * static_cast<std::ptrdiff_t>(maxnz);
-    L.colof.p = base + 3 * static_cast<std::ptrdiff_t>(maxnz);
+    L.colof.p = base + 1;
+    L.clink.p = base + 2;
+    L.rowof.p = base + 3;
     std::int32_t *per = base + 4 * static_cast<std::ptrdiff_t>(maxnz);
     Ref1 *const per_order[] = {&L.rhead,     &L.chead,     &L.frhead,    &L.column_at,    &L.rcount,
                                &L.ccount,    &L.saved,     &L.rows.next, &L.rows.prev, &L.rows.head,
