@@ -151,9 +151,10 @@ template <class T> struct Linked {
   // Per entry (slots 1..MAXNZ).
   SlotRef rlink, clink, rowof, colof;
   // Per row / column (1..N).
-  // column_at(id) is the current position of original column id: the U
-  // entries of pivot rows record their column by identity (negated in
-  // colof), so that later column interchanges need not renumber them.
+  // Columns are known by their original number everywhere inside the
+  // elimination (colof, the per-column arrays, the buckets); column_at(id)
+  // is the current position of original column id, so a column interchange
+  // moves no entry and only the copy-out turns numbers into positions.
   Ref1 rhead, chead, frhead, column_at, rcount, ccount, saved;
   Buckets rows, cols;
   Ref1 cand, colpos;
@@ -207,16 +208,6 @@ template <class T> void SwapRows(Linked<T> &L, bool rows_searched, std::int32_t 
   // factor list they sit in.
   for (std::int32_t e = L.rhead(k); e > 0; e = L.rlink(e)) L.rowof(e) = k;
   for (std::int32_t e = L.rhead(r); e > 0; e = L.rlink(e)) L.rowof(e) = r;
-}
-
-template <class T> void SwapColumns(Linked<T> &L, bool cols_searched, std::int32_t c, std::int32_t k) {
-  std::swap(L.chead(c), L.chead(k));
-  std::swap(L.ccount(c), L.ccount(k));
-  if (cols_searched) L.cols.swap_places(c, k, L.ccount);
-  // Active entries carry their column number; the U entries of earlier
-  // pivot rows follow through column_at, updated by the caller.
-  for (const std::int32_t col : {c, k})
-    for (std::int32_t e = L.chead(col); e > 0; e = L.clink(e)) L.colof(e) = col;
 }
 
 // ---- Elimination ------------------------------------------------------------
@@ -358,16 +349,16 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
 
     // ---- interchanges ----
     const std::int32_t r = L.rowof(piv);
-    const std::int32_t pc = L.colof(piv);
+    const std::int32_t kc = L.colof(piv); // the pivot column, by its original number
+    const std::int32_t pc = L.column_at(kc);
     if (r != k) {
       std::swap(ipvt[k - 1], ipvt[r - 1]);
       SwapRows(L, rows_searched, r, k);
     }
     if (pc != k) {
+      L.column_at(jpvt[k - 1]) = pc; // the column displaced from position k
+      L.column_at(kc) = k;
       std::swap(jpvt[k - 1], jpvt[pc - 1]);
-      SwapColumns(L, cols_searched, pc, k);
-      L.column_at(jpvt[k - 1]) = k;
-      L.column_at(jpvt[pc - 1]) = pc;
     }
 
     // ---- pivot size ----
@@ -394,7 +385,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p))
       if (p != piv) L.colpos(L.colof(p)) = p;
     bool singular = false;
-    for (std::int32_t e = L.chead(k), next = 0; e > 0; e = next) {
+    for (std::int32_t e = L.chead(kc), next = 0; e > 0; e = next) {
       next = L.clink(e);
       const std::int32_t s = L.rowof(e);
       if (s == k) continue;
@@ -472,7 +463,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     for (std::int32_t p = L.rhead(k), next = 0; p > 0; p = next) {
       next = L.rlink(p);
       const std::int32_t j = L.colof(p);
-      if (j != k) {
+      if (j != kc) {
         std::int32_t q = L.chead(j), prev = 0;
         while (q != p) {
           assert(q > 0);
@@ -506,11 +497,11 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     // (negated), where the copy-out splits the row's U entries from its
     // multipliers.
     L.rhead(k) = -piv;
-    L.chead(k) = -k;
+    L.chead(kc) = -kc;
 
     // ---- bucket maintenance ----
     if (cols_searched) {
-      L.cols.remove(k, L.saved(k));
+      L.cols.remove(kc, L.saved(kc));
       for (std::int32_t p = L.frhead(k); p != piv; p = L.rlink(p)) {
         const std::int32_t j = L.colof(p);
         const std::int32_t now = L.ccount(j);
@@ -527,12 +518,6 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
       L.rows.remove(k, L.rcount(k));
       while (min_row <= n && L.rows.head(min_row) <= 0) ++min_row;
     }
-    // The pivot row's U entries (off-diagonals, then the pivot) now record
-    // their columns by identity.
-    for (std::int32_t p = L.frhead(k);; p = L.rlink(p)) {
-      L.colof(p) = -jpvt[L.colof(p) - 1];
-      if (p == piv) break;
-    }
     if (singular) {
       // A row or column without active entries: the matrix is structurally
       // singular, a zero pivot is bound to follow.
@@ -545,12 +530,11 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
   if (stop_step == 0) {
     // The one entry left in row N is the last pivot.
     const std::int32_t e = L.rhead(n);
-    assert(e > 0 && L.colof(e) == n && L.rlink(e) <= 0);
+    assert(e > 0 && L.column_at(L.colof(e)) == n && L.rlink(e) <= 0);
     L.rlink(e) = L.frhead(n);
     L.frhead(n) = e;
-    L.colof(e) = -jpvt[n - 1];
     L.rhead(n) = -e;
-    L.chead(n) = -n;
+    L.chead(L.colof(e)) = -L.colof(e);
     const float alast = Tr::magnitude(L.val(e));
     if (alast < run_min) run_min = alast;
     // It is a U entry like any other (growth = largest |U| / largest |A|).
@@ -802,14 +786,14 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     if (result.failed) return;
 
     // ---- copy-out: L by increasing row, then U from row N down to row 1 ----
-    // A row's factor list holds its U entries up to its pivot (columns by
-    // identity), then its multipliers.
+    // A row's factor list holds its U entries up to its pivot, then its
+    // multipliers.
     std::int32_t pos = 0;
     for (std::int32_t k = 2; k <= n; ++k)
       for (std::int32_t e = L.rlink(-L.rhead(k)); e > 0; e = L.rlink(e)) {
         fac[pos] = L.val(e);
         irfac[pos] = k;
-        jcfac[pos] = L.colof(e);
+        jcfac[pos] = L.column_at(L.colof(e));
         ++pos;
       }
     nl = pos;
@@ -818,7 +802,7 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
       for (std::int32_t e = L.frhead(k);; e = L.rlink(e)) {
         fac[pos] = L.val(e);
         irfac[pos] = k;
-        jcfac[pos] = L.column_at(-L.colof(e));
+        jcfac[pos] = L.column_at(L.colof(e));
         ++pos;
         if (e == pivot_slot) break;
       }
