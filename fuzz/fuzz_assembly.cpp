@@ -7,6 +7,7 @@
 // only inside the counts returned (canary beyond); a rejected call writes
 // nothing at all; counts within the capacities.
 #include <cstdint>
+#include <utility>
 
 #include "frame/capacities.hpp"
 #include "fuzz/byte_stream.hpp"
@@ -185,6 +186,13 @@ struct RowIndexedIn {
       for (std::int32_t e = 0; e < edits; ++e) {
         const std::int32_t pos = in.integer();
         ija.put(static_cast<std::int64_t>(pos) - 1, in.integer());
+      }
+      // The host's array holds what its (edited) end pointer claims.
+      const std::size_t claimed = Extent(static_cast<std::int64_t>(ija.get(n_in)) - 1, kV);
+      if (claimed > ija.size()) {
+        Ints longer(claimed);
+        for (std::size_t k = 0; k < claimed; ++k) longer[k] = k < ija.size() ? ija[k] : in.integer();
+        ija = std::move(longer);
       }
     }
     sa.snapshot(), ija.snapshot();
