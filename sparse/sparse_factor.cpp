@@ -1,8 +1,11 @@
 // Sparse LU factorization, one template for real and complex values.
 // The elimination works on linked row and column lists held in the integer
 // workspace; every entry lives in a slot of WK/IWK taken cyclically, later
-// from a free list of dropped slots. Each routine enters its own error frame
-// (LFTXG/L2TXG/L5TXG, or LFTZG/L2TZG/L5TZG) and reports only through it.
+// from a free list of dropped slots. Inside the elimination rows and columns
+// keep their original numbers (interchanges only update IPVT, JPVT and two
+// position maps); the copy-out writes positions. Each routine enters its own
+// error frame (LFTXG/L2TXG/L5TXG, or LFTZG/L2TZG/L5TZG) and reports only
+// through it.
 #include "sparse/sparse_factor.hpp"
 
 #include <algorithm>
@@ -124,23 +127,6 @@ struct Buckets {
       head(count) = q;
     if (q > 0) prev(q) = p;
   }
-  // Exchanges the places of items a and b (their counts already exchanged):
-  // b takes a's place in a's chain and a takes b's.
-  void swap_places(std::int32_t a, std::int32_t b, const Ref1 &count) const {
-    std::swap(next(a), next(b));
-    std::swap(prev(a), prev(b));
-    if (next(a) == a) next(a) = b;
-    if (prev(a) == a) prev(a) = b;
-    if (next(b) == b) next(b) = a;
-    if (prev(b) == b) prev(b) = a;
-    for (const std::int32_t x : {a, b}) {
-      if (prev(x) > 0)
-        next(prev(x)) = x;
-      else
-        head(count(x)) = x;
-      if (next(x) > 0) prev(next(x)) = x;
-    }
-  }
 };
 
 // The linked storage of one factorization, laid over WK and IWK.
@@ -151,13 +137,14 @@ template <class T> struct Linked {
   // Per entry (slots 1..MAXNZ).
   SlotRef rlink, clink, rowof, colof;
   // Per row / column (1..N).
-  // Columns are known by their original number everywhere inside the
-  // elimination (colof, the per-column arrays, the buckets); column_at(id)
-  // is the current position of original column id, so a column interchange
-  // moves no entry and only the copy-out turns numbers into positions.
+  // Rows and columns are known by their original numbers everywhere inside
+  // the elimination (rowof, colof, the per-row and per-column arrays, the
+  // buckets); row_at(i) and column_at(j) are the current positions of
+  // original row i and column j, so an interchange moves no entry and only
+  // the copy-out turns numbers into positions.
   Ref1 rhead, chead, frhead, column_at, rcount, ccount, saved;
   Buckets rows, cols;
-  Ref1 cand, colpos;
+  Ref1 row_at, colpos;
   // Slot allocation: the cyclic cursor, whether it has wrapped back to slot
   // 1 or 2, and the free list chained through the row links.
   std::int32_t cursor = 0;
@@ -199,17 +186,6 @@ struct Elimination {
   bool failed = false;       // a TERMINAL error was raised
 };
 
-template <class T> void SwapRows(Linked<T> &L, bool rows_searched, std::int32_t r, std::int32_t k) {
-  std::swap(L.rhead(r), L.rhead(k));
-  std::swap(L.frhead(r), L.frhead(k));
-  std::swap(L.rcount(r), L.rcount(k));
-  if (rows_searched) L.rows.swap_places(r, k, L.rcount);
-  // Active entries carry their row number; multipliers get theirs from the
-  // factor list they sit in.
-  for (std::int32_t e = L.rhead(k); e > 0; e = L.rlink(e)) L.rowof(e) = k;
-  for (std::int32_t e = L.rhead(r); e > 0; e = L.rlink(e)) L.rowof(e) = r;
-}
-
 // ---- Elimination ------------------------------------------------------------
 // For k = 1..N-1:
 //  1. a column singleton is taken at once; otherwise up to IPARAM(3)
@@ -239,6 +215,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     ipvt[i - 1] = i;
     jpvt[i - 1] = i;
     L.frhead(i) = -i;
+    L.row_at(i) = i;
     L.column_at(i) = i;
   }
 
@@ -277,25 +254,13 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
       piv = L.chead(L.cols.head(1));
     } else {
       const std::int32_t c = std::min(n - k + 1, candidates);
-      std::int32_t nc = 0;
-      std::int32_t rl = min_row, cl = min_col;
-      while (nc < c) {
-        if (cl > n && rl > n) break;
-        if (cl < rl) {
-          for (std::int32_t j = L.cols.head(cl); j > 0 && nc < c; j = L.cols.next(j)) L.cand(++nc) = -j;
-          ++cl;
-        } else {
-          for (std::int32_t i = L.rows.head(rl); i > 0 && nc < c; i = L.rows.next(i)) L.cand(++nc) = i;
-          ++rl;
-        }
-      }
       std::int64_t best = no_cost, best_cc = no_cost;
       // The magnitudes of a candidate's entries are formed once and kept (as
       // bits) in the saved column counts, which are written only after the
       // search; a row or column has at most N active entries.
       std::int32_t *const mags = L.saved.p;
-      for (std::int32_t q = 1; q <= nc; ++q) {
-        const std::int32_t item = L.cand(q);
+      // Costs the entries of one candidate (a row as +i, a column as -j).
+      const auto consider = [&](std::int32_t item) {
         float m = 0.0f;
         std::int32_t at = 0;
         if (item > 0) {
@@ -337,6 +302,27 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
             }
           }
         }
+      };
+      // Candidates in the order they are collected, each costed as it is
+      // taken (costing changes no bucket, so this is the order a collected
+      // list would give).
+      std::int32_t nc = 0;
+      std::int32_t rl = min_row, cl = min_col;
+      while (nc < c) {
+        if (cl > n && rl > n) break;
+        if (cl < rl) {
+          for (std::int32_t j = L.cols.head(cl); j > 0 && nc < c; j = L.cols.next(j)) {
+            ++nc;
+            consider(-j);
+          }
+          ++cl;
+        } else {
+          for (std::int32_t i = L.rows.head(rl); i > 0 && nc < c; i = L.rows.next(i)) {
+            ++nc;
+            consider(i);
+          }
+          ++rl;
+        }
       }
     }
     if (piv == 0) {
@@ -348,12 +334,14 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     }
 
     // ---- interchanges ----
-    const std::int32_t r = L.rowof(piv);
-    const std::int32_t kc = L.colof(piv); // the pivot column, by its original number
+    const std::int32_t kr = L.rowof(piv); // the pivot row and column, by their original numbers
+    const std::int32_t kc = L.colof(piv);
+    const std::int32_t pr = L.row_at(kr);
     const std::int32_t pc = L.column_at(kc);
-    if (r != k) {
-      std::swap(ipvt[k - 1], ipvt[r - 1]);
-      SwapRows(L, rows_searched, r, k);
+    if (pr != k) {
+      L.row_at(ipvt[k - 1]) = pr; // the row displaced from position k
+      L.row_at(kr) = k;
+      std::swap(ipvt[k - 1], ipvt[pr - 1]);
     }
     if (pc != k) {
       L.column_at(jpvt[k - 1]) = pc; // the column displaced from position k
@@ -375,20 +363,20 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
 
     // ---- row updates ----
     const T rinv = Tr::recip(pivot);
-    for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p)) L.saved(L.colof(p)) = L.ccount(L.colof(p));
+    for (std::int32_t p = L.rhead(kr); p > 0; p = L.rlink(p)) L.saved(L.colof(p)) = L.ccount(L.colof(p));
     // The pivot row's columns (the pivot's own left out) are mapped to its
     // entries once for the whole step. A row S updates every entry it has in
     // a mapped column while it is walked (each such entry is updated once,
     // so the walking order leaves every value as it is) and marks the column
     // by negating its map; the pivot row is then walked in its own order,
     // restoring the marks and creating the fill-ins where row S had no entry.
-    for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p))
+    for (std::int32_t p = L.rhead(kr); p > 0; p = L.rlink(p))
       if (p != piv) L.colpos(L.colof(p)) = p;
     bool singular = false;
     for (std::int32_t e = L.chead(kc), next = 0; e > 0; e = next) {
       next = L.clink(e);
       const std::int32_t s = L.rowof(e);
-      if (s == k) continue;
+      if (s == kr) continue;
       const std::int32_t old_count = L.rcount(s);
       const T l = Tr::mul(L.val(e), rinv);
       const bool dropped = drop != 0.0f && Tr::magnitude(l) <= drop;
@@ -419,7 +407,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
         L.val(e) = l;
         L.rlink(e) = L.frhead(s);
         L.frhead(s) = e;
-        for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p)) {
+        for (std::int32_t p = L.rhead(kr); p > 0; p = L.rlink(p)) {
           if (p == piv) continue;
           const std::int32_t j = L.colof(p);
           if (L.colpos(j) < 0) {
@@ -454,13 +442,13 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
       }
       if (new_count == 0) singular = true;
     }
-    for (std::int32_t p = L.rhead(k); p > 0; p = L.rlink(p)) L.colpos(L.colof(p)) = 0;
+    for (std::int32_t p = L.rhead(kr); p > 0; p = L.rlink(p)) L.colpos(L.colof(p)) = 0;
 
     // ---- the pivot row leaves the active structure ----
     // Its factor list becomes: off-diagonal U entries (in row order), the
     // pivot, then the multipliers stored earlier.
     std::int32_t first = 0, last = 0;
-    for (std::int32_t p = L.rhead(k), next = 0; p > 0; p = next) {
+    for (std::int32_t p = L.rhead(kr), next = 0; p > 0; p = next) {
       next = L.rlink(p);
       const std::int32_t j = L.colof(p);
       if (j != kc) {
@@ -486,23 +474,23 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
         last = p;
       }
     }
-    L.rlink(piv) = L.frhead(k);
+    L.rlink(piv) = L.frhead(kr);
     if (last > 0) {
       L.rlink(last) = piv;
-      L.frhead(k) = first;
+      L.frhead(kr) = first;
     } else {
-      L.frhead(k) = piv;
+      L.frhead(kr) = piv;
     }
     // A finished row reads as empty; its head keeps the pivot's slot
     // (negated), where the copy-out splits the row's U entries from its
     // multipliers.
-    L.rhead(k) = -piv;
+    L.rhead(kr) = -piv;
     L.chead(kc) = -kc;
 
     // ---- bucket maintenance ----
     if (cols_searched) {
       L.cols.remove(kc, L.saved(kc));
-      for (std::int32_t p = L.frhead(k); p != piv; p = L.rlink(p)) {
+      for (std::int32_t p = L.frhead(kr); p != piv; p = L.rlink(p)) {
         const std::int32_t j = L.colof(p);
         const std::int32_t now = L.ccount(j);
         if (now == L.saved(j)) continue;
@@ -515,7 +503,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
       while (min_col <= n && L.cols.head(min_col) <= 0) ++min_col;
     }
     if (rows_searched) {
-      L.rows.remove(k, L.rcount(k));
+      L.rows.remove(kr, L.rcount(kr));
       while (min_row <= n && L.rows.head(min_row) <= 0) ++min_row;
     }
     if (singular) {
@@ -529,11 +517,12 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
 
   if (stop_step == 0) {
     // The one entry left in row N is the last pivot.
-    const std::int32_t e = L.rhead(n);
+    const std::int32_t last = ipvt[n - 1];
+    const std::int32_t e = L.rhead(last);
     assert(e > 0 && L.column_at(L.colof(e)) == n && L.rlink(e) <= 0);
-    L.rlink(e) = L.frhead(n);
-    L.frhead(n) = e;
-    L.rhead(n) = -e;
+    L.rlink(e) = L.frhead(last);
+    L.frhead(last) = e;
+    L.rhead(last) = -e;
     L.chead(L.colof(e)) = -L.colof(e);
     const float alast = Tr::magnitude(L.val(e));
     if (alast < run_min) run_min = alast;
@@ -717,7 +706,7 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     std::int32_t *per = base + 4 * static_cast<std::ptrdiff_t>(maxnz);
     Ref1 *const per_order[] = {&L.rhead,     &L.chead,     &L.frhead,    &L.column_at,    &L.rcount,
                                &L.ccount,    &L.saved,     &L.rows.next, &L.rows.prev, &L.rows.head,
-                               &L.cols.next, &L.cols.prev, &L.cols.head, &L.cand,      &L.colpos};
+                               &L.cols.next, &L.cols.prev, &L.cols.head, &L.row_at,    &L.colpos};
     static_assert(sizeof(per_order) / sizeof(per_order[0]) == kPerOrderArrays);
     for (Ref1 *r : per_order) {
       r->p = per;
@@ -790,7 +779,7 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     // multipliers.
     std::int32_t pos = 0;
     for (std::int32_t k = 2; k <= n; ++k)
-      for (std::int32_t e = L.rlink(-L.rhead(k)); e > 0; e = L.rlink(e)) {
+      for (std::int32_t e = L.rlink(-L.rhead(ipvt[k - 1])); e > 0; e = L.rlink(e)) {
         fac[pos] = L.val(e);
         irfac[pos] = k;
         jcfac[pos] = L.column_at(L.colof(e));
@@ -798,8 +787,9 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
       }
     nl = pos;
     for (std::int32_t k = n; k >= 1; --k) {
-      const std::int32_t pivot_slot = -L.rhead(k);
-      for (std::int32_t e = L.frhead(k);; e = L.rlink(e)) {
+      const std::int32_t row = ipvt[k - 1];
+      const std::int32_t pivot_slot = -L.rhead(row);
+      for (std::int32_t e = L.frhead(row);; e = L.rlink(e)) {
         fac[pos] = L.val(e);
         irfac[pos] = k;
         jcfac[pos] = L.column_at(L.colof(e));
