@@ -105,11 +105,16 @@ LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS *exception) {
 ChildResult Spawn(std::size_t call, const std::vector<ChildResult> &earlier, const std::string &test) {
   const std::string replay = TempFile("orr");
   const std::string capture = TempFile("orc");
-  if (replay.empty() || capture.empty()) return Unsupported();
-  WriteReplay(replay, earlier);
-
+  const auto remove_files = [&] {
+    if (!replay.empty()) DeleteFileA(replay.c_str());
+    if (!capture.empty()) DeleteFileA(capture.c_str());
+  };
   char program[MAX_PATH] = {};
-  if (GetModuleFileNameA(nullptr, program, MAX_PATH) == 0) return Unsupported();
+  if (replay.empty() || capture.empty() || GetModuleFileNameA(nullptr, program, MAX_PATH) == 0) {
+    remove_files();
+    return Unsupported();
+  }
+  WriteReplay(replay, earlier);
   // Appended piece by piece: g++ 12 warns wrongly (-Wrestrict) on a chain of +.
   std::string command = "\"";
   command += program;
@@ -123,7 +128,12 @@ ChildResult Spawn(std::size_t call, const std::vector<ChildResult> &earlier, con
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) return Unsupported();
+  if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) {
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    remove_files();
+    return Unsupported();
+  }
 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -141,8 +151,7 @@ ChildResult Spawn(std::size_t call, const std::vector<ChildResult> &earlier, con
   CloseHandle(in);
   ChildResult result;
   if (!started) {
-    DeleteFileA(replay.c_str());
-    DeleteFileA(capture.c_str());
+    remove_files();
     return Unsupported();
   }
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -166,8 +175,7 @@ ChildResult Spawn(std::size_t call, const std::vector<ChildResult> &earlier, con
     result.exit_status = -1; // the child never reached the body
   else
     result.output = all.substr(end + 1);
-  DeleteFileA(replay.c_str());
-  DeleteFileA(capture.c_str());
+  remove_files();
   return result;
 }
 
