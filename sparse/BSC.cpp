@@ -46,7 +46,7 @@ extern "C" ORVEK_API void ORVEK_CALL BSC(const int32_t *N, const int32_t *NFAC, 
                                          const int32_t *JPVT, const float *B, const int32_t *IPATH, float *X) {
   namespace sp = orvek::sparse;
   const std::int32_t n = *N, nfac = *NFAC, nl = *NL;
-  {
+  if (!sp::FactorSetFits(n, nfac, nl, IRFAC, JCFAC, orvek::kMaxNodes, orvek::kMaxFactorEntries)) {
     orvek::frame::ArgumentGuard guard(orvek::errors(), "BSC");
     bool fits = guard.reject_if(n > orvek::kMaxNodes, kBscRejections[0], {n});
     fits = guard.reject_if(nfac > orvek::kMaxFactorEntries, kBscRejections[1], {nfac}) && fits;

@@ -41,7 +41,7 @@ extern "C" ORVEK_API void ORVEK_CALL BSR(const int32_t *N, const int32_t *NFAC, 
                                          const int32_t *JPVT, const float *B, const int32_t *IPATH, float *X) {
   namespace sp = orvek::sparse;
   const std::int32_t n = *N, nfac = *NFAC, nl = *NL;
-  {
+  if (!sp::FactorSetFits(n, nfac, nl, IRFAC, JCFAC, orvek::kMaxNodes, 0)) {
     orvek::frame::ArgumentGuard guard(orvek::errors(), "BSR");
     const bool fits = guard.reject_if(n > orvek::kMaxNodes, kBsrRejections[0], {n});
     if (fits) sp::CheckFactorSet(guard, {kBsrRejections[1], kBsrRejections[2], kBsrRejections[3]}, n, nfac, nl,

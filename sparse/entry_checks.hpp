@@ -17,6 +17,22 @@ struct FactorSetRejections {
   frame::Rejection column;         // "JCFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."
 };
 
+// True when N and NFAC keep within the capacities (max_nfac 0: no limit
+// of its own) and CheckFactorSet would raise nothing: the entry point then
+// has nothing to report and need not enter its error frame.
+inline bool FactorSetFits(std::int32_t n, std::int32_t nfac, std::int32_t nl, const std::int32_t *irfac,
+                          const std::int32_t *jcfac, std::int32_t max_n, std::int32_t max_nfac) {
+  if (n > max_n || (max_nfac > 0 && nfac > max_nfac)) return false;
+  if (n < 1 || nfac < 1) return true;
+  if (nl > nfac) return false;
+  const auto span = static_cast<std::uint32_t>(n);
+  std::uint32_t outside = 0;
+  for (std::int32_t k = 0; k < nfac; ++k)
+    outside |= static_cast<std::uint32_t>(static_cast<std::uint32_t>(irfac[k]) - 1u >= span) |
+               static_cast<std::uint32_t>(static_cast<std::uint32_t>(jcfac[k]) - 1u >= span);
+  return outside == 0;
+}
+
 // Runs the checks (first offence of each kind reported); false when one failed.
 inline bool CheckFactorSet(frame::ArgumentGuard &guard, const FactorSetRejections &r, std::int32_t n,
                            std::int32_t nfac, std::int32_t nl, const std::int32_t *irfac,

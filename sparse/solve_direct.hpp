@@ -131,28 +131,22 @@ bool SolveDirect(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int32
   using Tr = SparseTraits<T>;
   if (n < 1 || nfac < 1 || (multipliers_required && nl < 1) || (ipath != 1 && ipath != 2)) return false;
   if (!ArePermutations(ipvt, jpvt, n, mark.data())) return false;
-  // The error frames of the solve and of its two permutations, as on the
-  // marked road; nothing is raised inside them.
+  // The solve's error frame, as on the marked road; nothing is raised in it
+  // (nor in the permutations, whose frames would leave no trace).
   err.E1PSH(Tr::kSolve);
   const std::int32_t lcount = nl > 0 ? nl : 0;
   T *x0 = work.data();
-  err.E1PSH(Tr::kPermute);
   if (ipath == 1) {
     for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(ipvt[i - 1]);
-    err.E1POP(Tr::kPermute);
     ForwardWithL(x0, lcount, fac, irfac, jcfac);
     BackwardWithU(x0, lcount, nfac, fac, irfac, jcfac);
-    err.E1PSH(Tr::kPermute);
     for (std::int32_t i = 1; i <= n; ++i) x(jpvt[i - 1], x0[i - 1]);
   } else {
     for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(jpvt[i - 1]);
-    err.E1POP(Tr::kPermute);
     TransposedWithU(x0, lcount, nfac, fac, irfac, jcfac);
     TransposedWithL(x0, lcount, fac, irfac, jcfac);
-    err.E1PSH(Tr::kPermute);
     for (std::int32_t i = 1; i <= n; ++i) x(ipvt[i - 1], x0[i - 1]);
   }
-  err.E1POP(Tr::kPermute);
   err.E1POP(Tr::kSolve);
   return true;
 }
