@@ -1,7 +1,7 @@
 // Dense complex inversion, node power products and parallel admittance.
 #include "topology/dense.hpp"
 
-#include <cmath>
+#include "support/elementary.hpp"
 
 namespace orvek::topology {
 
@@ -36,7 +36,7 @@ void InvertDense(std::int32_t n, std::span<Complex> c) {
 
 void PolarVoltages(std::int32_t n, std::span<const float> vm, std::span<const float> va,
                    std::span<Complex> v) {
-  for (std::int32_t i = 0; i < n; ++i) v[i] = {vm[i] * std::cos(va[i]), vm[i] * std::sin(va[i])};
+  for (std::int32_t i = 0; i < n; ++i) v[i] = {vm[i] * CosF(va[i]), vm[i] * SinF(va[i])};
 }
 
 void SparsePowerProduct(std::int32_t n, std::span<const Complex> w, std::span<const std::int32_t> ija,

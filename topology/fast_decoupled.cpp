@@ -1,7 +1,7 @@
 // Fast decoupled power-flow matrices over the shared branch order.
 #include "topology/fast_decoupled.hpp"
 
-#include <cmath>
+#include "support/elementary.hpp"
 
 namespace orvek::topology {
 
@@ -17,12 +17,12 @@ void BuildFastDecoupled(ErrorModule &err, std::int32_t n, std::int32_t npq, cons
     const std::int32_t a = branches.node1[b - 1], bb = branches.node2[b - 1];
     const float r = branches.r[b - 1], x = branches.x[b - 1], t = branches.t[b - 1];
     // Series susceptance without ratio: the squares as real powers.
-    const float g = x / (std::pow(x, 2.0f) + std::pow(r, 2.0f));
+    const float g = x / (PowF(x, 2.0f) + PowF(r, 2.0f));
     assembly::StampBranchReal(n - 1, a, bb, first, g, g, -g, -g, merge);
     // 1/X with the ratio at the first end.
     const float y = 1.0f / x;
     const float off = -(y / t);
-    assembly::StampBranchReal(npq, a, bb, second, y / std::pow(t, 2.0f), y, off, off, merge);
+    assembly::StampBranchReal(npq, a, bb, second, y / PowF(t, 2.0f), y, off, off, merge);
   }
 }
 
