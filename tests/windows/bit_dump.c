@@ -4,7 +4,7 @@
  * on Linux against liborvek.so, on Windows against ORVEK.dll through its
  * import library (so it also shows that the import library links stdcall
  * references). The powers from polar voltages (MNOZI, OdrediPe, OdrediSe)
- * come last: they depend on the platform's sine and cosine. The network is synthetic and deterministic: a ring of NN
+ * come last. The network is synthetic and deterministic: a ring of NN
  * nodes with chords, parallel branches and off-nominal ratios; its values
  * come from a fixed linear congruential sequence. */
 #include <stdint.h>
