@@ -41,11 +41,12 @@ void Run(ByteReader &in) {
   Ints ija(static_cast<std::size_t>(list_end)), ibr(static_cast<std::size_t>(list_end));
   // Pointers of nodes that end no branch are zero on entry (the host clears them).
   for (std::int64_t k = 0; k <= n[0] && k < list_end; ++k) ija.put(k, in.byte() >= 0xF8 ? in.integer() : 0);
+  ija.snapshot();
   Call maux;
   MAUX(n.data(), nodes.data(), nb.data(), ija.data(), ibr.data());
   Expect(nodes.unchanged(), "MAUX wrote NODES");
   if (maux.rejected("MAUX")) {
-    Expect(ibr.untouched(), "a rejected MAUX wrote IBR");
+    Expect(ija.unchanged() && ibr.untouched(), "a rejected MAUX wrote IJA or IBR");
     return;
   }
   if (maux.terminal()) return;

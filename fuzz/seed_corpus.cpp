@@ -4,7 +4,8 @@
 // the unit tests use (two and three nodes, parallel branches, a self-loop,
 // an isolated node, an opened branch) and every case file in the cases
 // directory that fits the capacities (1000 nodes, 5000 branches, 9999
-// entries); larger cases are skipped.
+// entries); larger cases are skipped. The inputs of earlier findings are
+// added as regression seeds.
 // Usage: fuzz_seeds <output directory> [<cases directory>]
 #include <algorithm>
 #include <cmath>
@@ -286,6 +287,20 @@ void ErrorModuleSeeds(const fs::path &root) {
   Write(root / "error_module", "messages", w);
 }
 
+// Inputs of earlier findings, kept so that every run checks them again: N =
+// 2147483647 for MatricaYR (N + 1 overflowed), and a network of 1000
+// components for MultiPodred (quadratic scans took seconds per call).
+void RegressionSeeds(const fs::path &root) {
+  ByteWriter overflow;
+  overflow.byte(4), overflow.integer(2147483647), overflow.integer(1);
+  Write(root / "assembly", "regression-matricayr-largest-n", overflow);
+  ByteWriter forest;
+  forest.integer(3499), forest.integer(2499);
+  for (std::int32_t b = 1; b <= 2499; ++b) forest.integer(b), forest.integer(b + 1);
+  for (std::int32_t k = 0; k <= 3499; ++k) forest.byte(0);
+  Write(root / "topology", "regression-multipodred-thousand-components", forest);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -306,5 +321,6 @@ int main(int argc, char **argv) {
     }
   }
   ErrorModuleSeeds(root);
+  RegressionSeeds(root);
   return 0;
 }
