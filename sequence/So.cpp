@@ -18,7 +18,9 @@ Complex NodePower(std::int32_t k, std::span<const Complex> v, std::span<const Co
                   std::span<const std::int32_t> ija) {
   const Complex vk = v[k - 1];
   Complex acc = cmul(sa[k - 1], vk);
-  for (std::int32_t p = ija[k - 1]; p <= ija[k] - 1; ++p) acc = cadd(acc, cmul(v[ija[p - 1] - 1], sa[p - 1]));
+  // p < IJA(K+1), not p <= IJA(K+1) - 1: the same positions, and no overflow
+  // for a pointer of -2147483648 (an empty row the checks let through).
+  for (std::int32_t p = ija[k - 1]; p < ija[k]; ++p) acc = cadd(acc, cmul(v[ija[p - 1] - 1], sa[p - 1]));
   return cmul(cconj(acc), vk);
 }
 
