@@ -192,12 +192,12 @@ ChildResult RunInChild(const std::function<void()> &body) {
   const std::size_t call = calls.results.size();
 
   if (const char *child = std::getenv(kChildVariable)) {
-    const std::string spec(child);
-    const auto bar = spec.find('|');
-    const std::size_t target = std::stoul(spec.substr(0, bar));
+    const std::string request(child);
+    const auto bar = request.find('|');
+    const std::size_t target = std::stoul(request.substr(0, bar));
     if (call == target) RunBody(body);
     ChildResult replayed;
-    if (!ReadReplay(spec.substr(bar + 1), call, replayed)) std::_Exit(3);
+    if (!ReadReplay(request.substr(bar + 1), call, replayed)) std::_Exit(3);
     calls.results.push_back(replayed);
     return replayed;
   }
