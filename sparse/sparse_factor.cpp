@@ -620,7 +620,8 @@ void CheckDuplicates(ErrorModule &err, std::int32_t n, std::int32_t nz, std::spa
       Raise(err, kTerminal, kDuplicate, {pairs[2 * i + 1], pairs[2 * i]});
 }
 
-// Raw storage for the work arrays, released at the end of the call.
+// Raw storage for the work arrays (one block holds both), released at the end
+// of the call.
 struct RawBlock {
   void *p = nullptr;
   explicit RawBlock(std::size_t bytes) : p(::operator new(bytes, std::nothrow)) {}
@@ -842,21 +843,25 @@ void FactorTriplets(ErrorModule &err, std::int32_t n, std::int32_t nz, std::span
     constexpr std::int64_t kIntMax = std::numeric_limits<std::int32_t>::max();
     // Slots and their integer arrays are addressed with 32-bit integers: a
     // request beyond them cannot be met.
-    bool granted = maxnz <= kIntMax && liwk <= kIntMax;
+    // Both arrays also fit one block of memory (the values first; both kinds
+    // need only 4-byte alignment).
+    constexpr std::uint64_t kBlockMax = std::numeric_limits<std::size_t>::max();
+    bool granted = maxnz <= kIntMax && liwk <= kIntMax &&
+                   static_cast<std::uint64_t>(liwk) * sizeof(std::int32_t) <=
+                       kBlockMax - static_cast<std::uint64_t>(maxnz) * sizeof(T);
     const std::size_t iwk_bytes = granted ? static_cast<std::size_t>(liwk) * sizeof(std::int32_t) : 0;
     const std::size_t wk_bytes = granted ? static_cast<std::size_t>(maxnz) * sizeof(T) : 0;
     if (granted && request != nullptr) granted = request(static_cast<std::size_t>(liwk), wk_bytes);
     if (granted) {
-      RawBlock iwk_block(iwk_bytes);
-      RawBlock wk_block(wk_bytes);
-      if (iwk_block.p != nullptr && wk_block.p != nullptr) {
+      RawBlock block(wk_bytes + iwk_bytes);
+      if (block.p != nullptr) {
         const auto lwk32 = static_cast<std::int32_t>(maxnz);
         const auto liwk32 = static_cast<std::int32_t>(liwk);
+        T *const wk = static_cast<T *>(block.p);
+        auto *const iwk = reinterpret_cast<std::int32_t *>(static_cast<unsigned char *>(block.p) + wk_bytes);
         FactorWithWorkspace<T>(err, n, nz, a, irow, jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt,
-                               std::span<T>(static_cast<T *>(wk_block.p), static_cast<std::size_t>(maxnz)), lwk32,
-                               std::span<std::int32_t>(static_cast<std::int32_t *>(iwk_block.p),
-                                                       static_cast<std::size_t>(liwk)),
-                               liwk32);
+                               std::span<T>(wk, static_cast<std::size_t>(maxnz)), lwk32,
+                               std::span<std::int32_t>(iwk, static_cast<std::size_t>(liwk)), liwk32);
       } else {
         granted = false;
       }
