@@ -598,6 +598,24 @@ bool PositionsDistinct(std::int32_t n, std::int32_t nz, std::span<const std::int
   return true;
 }
 
+// The same finding with one bit per position of the N x N matrix, where the
+// table is small against the list (clearing it costs less than bucketing):
+// words holds ceil(N*N/32) integers.
+bool PositionBitsDistinct(std::int32_t n, std::int32_t nz, std::span<const std::int32_t> irow,
+                          std::span<const std::int32_t> jcol, std::int32_t *words, std::int64_t count) {
+  auto *const bits = reinterpret_cast<std::uint32_t *>(words);
+  std::fill(bits, bits + count, 0u);
+  for (std::int32_t t = 0; t < nz; ++t) {
+    const std::uint64_t at = static_cast<std::uint64_t>(jcol[t] - 1) * static_cast<std::uint64_t>(n) +
+                             static_cast<std::uint64_t>(irow[t] - 1);
+    const std::uint32_t bit = 1u << (at & 31u);
+    std::uint32_t &w = bits[at >> 5];
+    if ((w & bit) != 0) return false;
+    w |= bit;
+  }
+  return true;
+}
+
 // Reports every position given twice (one message per equal adjacent pair).
 void CheckDuplicates(ErrorModule &err, std::int32_t n, std::int32_t nz, std::span<const std::int32_t> irow,
                      std::span<const std::int32_t> jcol, std::span<std::int32_t> iwk) {
@@ -675,7 +693,13 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     // positions are distinct (found by a counting pass where the workspace
     // holds it) reaches the same outcome without them.
     const std::int64_t count_room = static_cast<std::int64_t>(nz) + 2LL * n + 1;
-    const bool distinct = in_range && liwk >= count_room && PositionsDistinct(n, nz, irow, jcol, iwk.data());
+    const std::int64_t bit_words = (static_cast<std::int64_t>(n) * n + 31) / 32;
+    constexpr std::int64_t kBitWordsPerTriplet = 16; // a table up to this size is cleared faster than bucketed
+    bool distinct = false;
+    if (in_range && bit_words <= liwk && bit_words <= kBitWordsPerTriplet * nz)
+      distinct = PositionBitsDistinct(n, nz, irow, jcol, iwk.data(), bit_words);
+    else if (in_range && liwk >= count_room)
+      distinct = PositionsDistinct(n, nz, irow, jcol, iwk.data());
     if (in_range && !distinct && liwk >= key_room) CheckDuplicates(err, n, nz, irow, jcol, iwk);
     if (err.N1RCD(0) != 0) return;
 
