@@ -1,6 +1,8 @@
-// Timings of the native road on large networks (not a test: disabled by
-// default, it asserts nothing about time). Run with
-//   test_native --gtest_also_run_disabled_tests --gtest_filter='*Timing*'
+// Timings of the native road on large networks, beyond the exported
+// routines' capacities. A measurement, not a test (it is not registered with
+// CTest and asserts nothing about time); it reuses the native tests' network
+// loader. Run with
+//   build/bench/orvek_native_timing
 // It prints, per network, the medians (thread CPU time) of the assembly, the factorization,
 // one solve and an all-node three-phase fault study, and the fill-in.
 #include <gtest/gtest.h>
@@ -11,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "native_test_util.hpp"
+#include "tests/native/native_test_util.hpp"
 
 namespace orvek::test::native {
 namespace {
@@ -37,7 +39,7 @@ template <class F> double MedianSeconds(int runs, F &&f) {
 
 class Timing : public testing::TestWithParam<const char *> {};
 
-TEST_P(Timing, DISABLED_NativeRoad) {
+TEST_P(Timing, NativeRoad) {
   ORVEK_LOAD_NET(t, GetParam());
   Workspace ws;
   const Shunts s1 = GeneratorShunts(t, -5.0f), s0 = GeneratorShunts(t, -10.0f);
