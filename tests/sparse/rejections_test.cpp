@@ -115,6 +115,9 @@ TEST(SolveRejections, PrintedAndNothingWritten) {
     EXPECT_EQ(text.substr(c.printed.size(), traceback.size()), traceback);
     EXPECT_EQ(errors().depth(), 1);
   }
+  // Leave the user level as a fresh process has it (type 0, code 0): tests
+  // that print a traceback show it.
+  errors().E1MES(0, 0, "");
 }
 
 TEST(SolveRejections, StopTheProcess) {
