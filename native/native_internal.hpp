@@ -76,16 +76,17 @@ struct Workspace::Impl {
   native::Capture capture;
 
   // Work buffers, named by their use; each call takes what it needs.
-  native::Buffer<std::int32_t> perm, key, skey;             // branch order
-  native::Buffer<std::int32_t> save_irow, save_jcol;        // row-indexed conversion
+  native::Buffer<std::int32_t> perm, key, skey;      // branch order
+  native::Buffer<std::int32_t> save_irow, save_jcol; // row-indexed conversion
   native::Buffer<Complex> save_v;
   native::Buffer<std::int32_t> sort_perm, sort_jcol;
   native::Buffer<Complex> sort_v;
-  native::Buffer<std::int32_t> ipvt, jpvt;                  // solve: marked permutations
-  native::Buffer<Complex> cb, cz0, cz1, cz2, cva, cvb, cvc; // complex node vectors
-  native::Buffer<float> rb;                                 // real node vector
+  native::Buffer<std::int32_t> ipvt, jpvt;                                       // solve: marked permutations
+  native::Buffer<Complex> cb, cz0, cz1, cz2, cva, cvb, cvc;                      // complex node vectors
+  native::Buffer<float> rb;                                                      // real node vector
   native::Buffer<std::int32_t> table_node, table_neighbour, table_branch, itemp; // incidence
-  native::Buffer<std::int32_t> pend, count;                 // ordering
+  native::Buffer<std::int32_t> pend, count;                                      // ordering
+  native::Buffer<std::int32_t> node_marks, tree_marks, chord_marks;              // ordering membership
 };
 
 namespace native {
@@ -137,7 +138,9 @@ private:
 inline std::int32_t Count(std::size_t n) {
   return n > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(n);
 }
-inline std::size_t Size(std::int32_t n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+inline std::size_t Size(std::int32_t n) {
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
 
 // The largest node count whose branch keys min·N + max fit in 32 bits.
 inline constexpr std::int32_t kMaxKeyedNodes = 46340;

@@ -27,9 +27,11 @@ constexpr Rejection kAdjacencyShape{
 constexpr Rejection kAdjacencyEntry{
     7, "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) is not an entry of a branch between nodes 1..N."};
 constexpr Rejection kAdjacencyPair{
-    8, "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
-       "of node %(I2)."};
-constexpr Rejection kAdjacencyBranch{9, "Branch %(I1) occurs %(I2) times in IBR; it must occur exactly twice."};
+    8,
+    "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
+    "of node %(I2)."};
+constexpr Rejection kAdjacencyBranch{9,
+                                     "Branch %(I1) occurs %(I2) times in IBR; it must occur exactly twice."};
 
 void CheckBranchEnds(native::CallScope &scope, std::string_view routine, std::int32_t n,
                      std::span<const std::int32_t> from, std::span<const std::int32_t> to,
@@ -55,10 +57,11 @@ void CheckAdjacency(native::CallScope &scope, const Adjacency &adj, std::int32_t
   Checks checks(scope, "OrderComponents");
   const std::int32_t n = adj.n;
   const std::int64_t size = static_cast<std::int64_t>(adj.ija.size());
-  bool ok = checks.require(n >= 1 && size >= static_cast<std::int64_t>(n) + 1 && adj.ibr.size() == adj.ija.size() &&
-                               adj.ija[0] == n + 2,
+  bool ok = checks.require(n >= 1 && size >= static_cast<std::int64_t>(n) + 1 &&
+                               adj.ibr.size() == adj.ija.size() && adj.ija[0] == n + 2,
                            kAdjacencyShape, {n});
-  for (std::int32_t i = 1; ok && i <= n; ++i) ok = checks.require(adj.ija[Size(i)] >= adj.ija[Size(i) - 1], kAdjacencyShape, {n});
+  for (std::int32_t i = 1; ok && i <= n; ++i)
+    ok = checks.require(adj.ija[Size(i)] >= adj.ija[Size(i) - 1], kAdjacencyShape, {n});
   ok = ok && checks.require(static_cast<std::int64_t>(adj.ija[Size(n)]) - 1 == size &&
                                 size - n - 1 == 2 * static_cast<std::int64_t>(nb),
                             kAdjacencyShape, {n});
@@ -77,7 +80,8 @@ void CheckAdjacency(native::CallScope &scope, const Adjacency &adj, std::int32_t
     for (std::int32_t k = IJA(u); ok && k < IJA(u + 1); ++k) {
       const std::int32_t v = IJA(k), b = IBR(k);
       bool matched = false;
-      for (std::int32_t h = IJA(v); h < IJA(v + 1) && !matched; ++h) matched = h != k && IJA(h) == u && IBR(h) == b;
+      for (std::int32_t h = IJA(v); h < IJA(v + 1) && !matched; ++h)
+        matched = h != k && IJA(h) == u && IBR(h) == b;
       ok = checks.require(matched, kAdjacencyPair, {k, v, b, u});
     }
   }
@@ -147,8 +151,8 @@ Adjacency BuildAdjacency(Workspace &ws, std::int32_t n, std::span<const std::int
   return out;
 }
 
-ComponentOrdering OrderComponents(Workspace &ws, const Adjacency &adjacency, std::span<const std::int32_t> from,
-                                  std::span<const std::int32_t> to) {
+ComponentOrdering OrderComponents(Workspace &ws, const Adjacency &adjacency,
+                                  std::span<const std::int32_t> from, std::span<const std::int32_t> to) {
   native::CallScope scope(ws, "OrderComponents");
   const std::int32_t n = adjacency.n;
   const std::int32_t nb = Count(from.size());
@@ -164,7 +168,11 @@ ComponentOrdering OrderComponents(Workspace &ws, const Adjacency &adjacency, std
   out.cnt_branches.assign(Size(n), 0);
   std::int32_t nc = 0;
   const topology::OrderingOutput o{out.ord, out.par, out.bl, out.cnt_nodes, out.cnt_branches, nc};
-  topology::OrderByComponent(n, adjacency.ija, adjacency.ibr, o, scope.ws().pend.take(Size(nb)));
+  // Marker arrays make the membership tests lookups; the ordering is the same.
+  const topology::OrderingMarks marks{scope.ws().node_marks.take(Size(n) + 1),
+                                      scope.ws().tree_marks.take(Size(nb) + 1),
+                                      scope.ws().chord_marks.take(Size(nb) + 1)};
+  topology::OrderByComponent(n, adjacency.ija, adjacency.ibr, o, scope.ws().pend.take(Size(nb)), &marks);
   out.cnt_nodes.resize(Size(nc));
   out.cnt_branches.resize(Size(nc));
 
