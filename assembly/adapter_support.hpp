@@ -154,6 +154,31 @@ inline bool NoExtraChecks(frame::ArgumentGuard &) {
   return true;
 }
 
+// The texts of the triplet-only assemblies (MatY, MatY_prekin).
+inline constexpr frame::Rejection kTripletNRange{1, "N = %(I1) must lie between 1 and 10000."};
+inline constexpr frame::Rejection kTripletNbRange{2, "NB = %(I1) must not exceed 5000."};
+inline constexpr frame::Rejection kTripletNodeRange{
+    3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+inline constexpr frame::Rejection kTripletEntries{
+    4, "The matrix needs NZ = %(I1) entries; the triplet list holds at most 10000."};
+
+// MatY and MatY_prekin: the triplet list of the branches (istat null: all in
+// service), in stamping order, into the host's IROW, JCOL, A and NZ.
+inline void AssembleTripletList(std::string_view name, BranchStorage &st, std::int32_t n, std::int32_t nb,
+                                const float *z, const float *ya, const float *yb, const std::int32_t *nodes,
+                                const std::int32_t *istat, std::int32_t *irow, std::int32_t *jcol, float *a,
+                                std::int32_t *nz) {
+  BranchArrays branches;
+  const std::int32_t entries =
+      PrepareAssembly(errors(), name, {{kTripletNRange, kTripletNbRange, kTripletNodeRange}, kTripletEntries},
+                      kMaxNonzeros, n, nb, z, ya, yb, nodes, istat, st, branches, NoExtraChecks);
+  if (entries < 0) return;
+  TripletList<Complex> acc = HostTriplets(irow, jcol, st.v, entries);
+  StampAdmittance(n, branches, NodalShunts{}, st.order(), acc);
+  *nz = acc.nz;
+  WriteSplit<kLdNonzero>(a, st.v, acc.nz);
+}
+
 // The texts of a reduction's checks on its row-indexed input.
 struct ReductionRejections {
   const frame::Rejection &end_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
