@@ -23,22 +23,7 @@ extern "C" ORVEK_API void ORVEK_CALL MatYsa(const int32_t *N, const float *Z, co
                                             const float *YB, const int32_t *NODES, const int32_t *NB,
                                             int32_t *IROW, int32_t *JCOL, float *A, int32_t *NZ, float *SA,
                                             int32_t *IJA) {
-  using namespace orvek;
   using namespace orvek::assembly;
-  ErrorModule &err = errors();
-  const std::int32_t n = *N;
-  BranchArrays branches;
-  const std::int32_t entries =
-      PrepareAssembly(err, kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, kMaxRowIndexedEntries, n, *NB,
-                      Z, YA, YB, NODES, nullptr, g_branches, branches, NoExtraChecks);
-  if (entries < 0) return;
-  const BranchOrder order = g_branches.order();
-
-  TripletList<Complex> acc = HostTriplets(IROW, JCOL, g_branches.v, entries);
-  StampAdmittance(n, branches, NodalShunts{}, order, acc);
-  ConvertToRowIndexed(err, n, acc, g_row_indexed.work(), HostSpan(IJA, entries + 1));
-
-  *NZ = acc.nz;
-  WriteSplit<kLdNonzero>(A, g_branches.v, acc.nz);
-  WriteSplit<kLdNonzero>(SA, g_row_indexed.s, acc.nz + 1);
+  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, g_branches, g_row_indexed, *N, *NB, Z,
+                    YA, YB, NODES, NodalShunts{}, NoExtraChecks, {IROW, JCOL, A, NZ, SA, IJA});
 }

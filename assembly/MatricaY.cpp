@@ -31,7 +31,6 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaY(const float *BSH, const int32_t *K
                                               int32_t *IJA) {
   using namespace orvek;
   using namespace orvek::assembly;
-  ErrorModule &err = errors();
   const std::int32_t n = *N, nsh = *NSH;
   const auto shunt_nodes_in_range = [&](frame::ArgumentGuard &guard) {
     for (std::int32_t k = 1; k <= nsh; ++k) {
@@ -40,21 +39,10 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaY(const float *BSH, const int32_t *K
     }
     return true;
   };
-  BranchArrays branches;
-  const std::int32_t entries =
-      PrepareAssembly(err, kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, kMaxRowIndexedEntries, n, *NB,
-                      Z, YA, YB, NODES, nullptr, g_branches, branches, shunt_nodes_in_range);
-  if (entries < 0) return;
-  const BranchOrder order = g_branches.order();
-
+  // Forming the spans reads nothing; the stamps read the shunts after their check.
   const auto count = static_cast<std::size_t>(nsh < 0 ? 0 : nsh);
   const NodalShunts shunts{nsh, std::span<const float>(BSH, count),
                            std::span<const std::int32_t>(KSH, count)};
-  TripletList<Complex> acc = HostTriplets(IROW, JCOL, g_branches.v, entries);
-  StampAdmittance(n, branches, shunts, order, acc);
-  ConvertToRowIndexed(err, n, acc, g_row_indexed.work(), HostSpan(IJA, entries + 1));
-
-  *NZ = acc.nz;
-  WriteSplit<kLdNonzero>(A, g_branches.v, acc.nz);
-  WriteSplit<kLdNonzero>(SA, g_row_indexed.s, acc.nz + 1);
+  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, g_branches, g_row_indexed, n, *NB, Z,
+                    YA, YB, NODES, shunts, shunt_nodes_in_range, {IROW, JCOL, A, NZ, SA, IJA});
 }

@@ -154,6 +154,35 @@ inline bool NoExtraChecks(frame::ArgumentGuard &) {
   return true;
 }
 
+// The host's outputs of an assembly in both forms.
+struct BothFormsOutput {
+  std::int32_t *irow, *jcol;
+  float *a;
+  std::int32_t *nz;
+  float *sa;
+  std::int32_t *ija;
+};
+
+// MatricaY and MatYsa: the triplet list in stamping order and the row-indexed
+// form of the branches and the nodal shunts (none for MatYsa).
+template <class ExtraChecks>
+void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, BranchStorage &st,
+                       RowIndexedStorage &rs, std::int32_t n, std::int32_t nb, const float *z,
+                       const float *ya, const float *yb, const std::int32_t *nodes, const NodalShunts &shunts,
+                       ExtraChecks extra_checks, const BothFormsOutput &out) {
+  ErrorModule &err = errors();
+  BranchArrays branches;
+  const std::int32_t entries = PrepareAssembly(err, name, texts, kMaxRowIndexedEntries, n, nb, z, ya, yb,
+                                               nodes, nullptr, st, branches, extra_checks);
+  if (entries < 0) return;
+  TripletList<Complex> acc = HostTriplets(out.irow, out.jcol, st.v, entries);
+  StampAdmittance(n, branches, shunts, st.order(), acc);
+  ConvertToRowIndexed(err, n, acc, rs.work(), HostSpan(out.ija, entries + 1));
+  *out.nz = acc.nz;
+  WriteSplit<kLdNonzero>(out.a, st.v, acc.nz);
+  WriteSplit<kLdNonzero>(out.sa, rs.s, acc.nz + 1);
+}
+
 // The texts of the triplet-only assemblies (MatY, MatY_prekin).
 inline constexpr frame::Rejection kTripletNRange{1, "N = %(I1) must lie between 1 and 10000."};
 inline constexpr frame::Rejection kTripletNbRange{2, "NB = %(I1) must not exceed 5000."};
