@@ -641,6 +641,7 @@ Agreement Agree(Network &net) {
     }
     return big > 0 ? diff / big : diff;
   };
+  static_cast<void>(compare);  // unused when the benchmark is built without peers
 #if ORVEK_BENCH_KLU
   {
     Csc m;
