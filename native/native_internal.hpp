@@ -91,9 +91,10 @@ struct Workspace::Impl {
   native::Buffer<std::int32_t> inv_index;                                        // inverse subset: lists
   native::Buffer<sparse::ComplexD> inv_fac, inv_z, inv_w;                        // double factors, Z, scatter
   native::Buffer<sparse::ComplexD> diag0, diag1, diag2;                          // diagonals per sequence
-  native::Buffer<double> wide_x, wide_r;                                         // refined solve (real)
-  native::Buffer<sparse::ComplexD> wide_cx, wide_cr;                             // refined solve (complex)
-  native::Buffer<float> rb2;                                                     // refined solve: correction
+  native::Buffer<double> wide_real;                                              // refined solve: x, r, Krylov
+  native::Buffer<sparse::ComplexD> wide_complex;                                 //   vectors (real, complex)
+  native::Buffer<float> rb2;                                                     // refined solve: rhs, correction
+  native::Buffer<double> sums;                                                   // refined solve: row sums
 };
 
 namespace native {
@@ -172,6 +173,8 @@ bool CheckRowIndexed(Checks &checks, const RowIndexedRejections &texts, const Ro
 template <class T> void CheckFactors(CallScope &scope, const FactorSet<T> &f);
 template <class T>
 void SolveChecked(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path);
+template <class T>
+void SolveFast(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path);
 
 // The diagonal of A^-1 at every node (diag holds n values) for one
 // sequence network, from its factor set (checked here: complete, a

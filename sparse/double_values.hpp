@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cmath>
+#include <type_traits>
 
 #include "support/complex.hpp"
 
@@ -43,8 +44,16 @@ inline double dadd(double a, double b) { return a + b; }
 inline double dsub(double a, double b) { return a - b; }
 inline double dmul(double a, double b) { return a * b; }
 inline double dconj(double a) { return a; }
+inline double ddiv(double a, double b) { return a / b; }
 inline ComplexD dscale(double t, ComplexD a) { return {t * a.re, t * a.im}; }
 inline double dscale(double t, double a) { return t * a; }
+// A real number as a wide value of either kind.
+template <class V> V FromReal(double a) {
+  if constexpr (std::is_same_v<V, double>)
+    return a;
+  else
+    return V{a, 0.0};
+}
 
 template <class T> struct WideOf;
 template <> struct WideOf<float> {

@@ -205,9 +205,12 @@ void Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> 
 // A solution refined to double accuracy from single-precision factors: the
 // residual b - A·x is formed in double against the matrix's triplets, the
 // correction solved with the factors and added in double, until the
-// residual stops falling. iterations counts the corrections added after
-// the first solve; backward_error is the normwise
-// ||b - A·x|| / (||A||·||x|| + ||b||) of the returned x (infinity norms).
+// residual stops falling. Factors too far from A for such corrections to
+// converge (a large growth factor on an ill-conditioned matrix) go on with
+// corrections by flexible GMRES in double, preconditioned by the factors.
+// iterations counts the solves with the factors after the first;
+// backward_error is the normwise ||b - A·x|| / (||A||·||x|| + ||b||) of the
+// returned x (infinity norms).
 template <class D> struct RefinedSolution {
   std::vector<D> x;
   std::int32_t iterations = 0;

@@ -194,5 +194,194 @@ INSTANTIATE_TEST_SUITE_P(Cases, FaultLevelsLarge,
                          testing::Values("case1354pegase", "case2383wp", "case9241pegase", "case13659pegase"),
                          [](const testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
 
+// ---- Networks within the capacities: against the N-solve road ---------------
+
+// Single-precision currents from N solves against the diagonals taken from
+// the same single-precision factors: both carry the factors' rounding.
+constexpr double kNSolveTolerance = 5e-4;
+
+const char *const kFittingCases[] = {"case9",  "case14",        "case30",          "case57",         "case89pegase",
+                                     "case118", "case_ACTIVSg200", "case300", "case_ACTIVSg500"};
+
+class FaultLevelsFitting : public testing::TestWithParam<const char *> {};
+
+TEST_P(FaultLevelsFitting, EqualTheStudyFromNSolves) {
+  ORVEK_LOAD_NET(t, GetParam());
+  Workspace ws;
+  const Sequences s(ws, t);
+  const std::vector<NodeFaultLevels> levels = FaultLevels(ws, s.factors(), t.ub, t.e);
+  std::vector<std::int32_t> every(static_cast<Sz>(t.n));
+  for (std::int32_t k = 1; k <= t.n; ++k) every[U(k)] = k;
+  double worst = 0;
+  for (std::int32_t type = kThreePhase; type <= kSinglePhaseToEarth; ++type) {
+    const std::vector<FaultCurrents> solved = FaultStudy(ws, type, s.factors(), t.ub, t.e, every);
+    const std::vector<FaultCurrents> study = FaultStudy(ws, type, s.factors(), t.ub, t.e);
+    for (std::int32_t k = 1; k <= t.n; ++k) {
+      const FaultCurrents &got = levels[U(k)].of(static_cast<FaultType>(type)).sequence, &want = solved[U(k)];
+      // The all-node study takes the same diagonals: the same bits.
+      ASSERT_TRUE(SameBits(study[U(k)].i0, got.i0) && SameBits(study[U(k)].i1, got.i1) &&
+                  SameBits(study[U(k)].i2, got.i2))
+          << "node " << k << " type " << type;
+      const double scale = std::abs(ToDouble(want.i1));
+      for (const auto &[g, w] : {std::pair{got.i0, want.i0}, std::pair{got.i1, want.i1}, std::pair{got.i2, want.i2}})
+        worst = std::max(worst, std::abs(ToDouble(g) - ToDouble(w)) / scale);
+    }
+  }
+  RecordProperty("max_rel_diff_n_solves", testing::PrintToString(worst));
+  EXPECT_LT(worst, kNSolveTolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FaultLevelsFitting, testing::ValuesIn(kFittingCases),
+                         [](const testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
+
+// ---- Pivots that are not symmetric ------------------------------------------
+
+// Diagonals far below a tenth of their rows' largest entries never pass the
+// pivot threshold, so rows and columns are interchanged apart.
+TEST(FaultLevels, PivotsThatAreNotSymmetric) {
+  const std::int32_t n = 4;
+  const cd small(0.01, 0.02);
+  const std::vector<std::vector<cd>> dense = {{small, cd(1, 2), 0.0, 0.0},
+                                              {cd(2, -1), small, cd(0.5, 1), 0.0},
+                                              {0.0, cd(1, 1), small, cd(3, 0.5)},
+                                              {cd(0.25, 0), 0.0, cd(1, -2), small}};
+  TripletMatrix<Complex> a;
+  a.n = n;
+  for (std::int32_t i = 1; i <= n; ++i)
+    for (std::int32_t j = 1; j <= n; ++j) {
+      const cd v = dense[U(i)][U(j)];
+      if (v == 0.0 && i != j) continue;
+      a.irow.push_back(i);
+      a.jcol.push_back(j);
+      a.value.push_back({static_cast<float>(v.real()), static_cast<float>(v.imag())});
+    }
+  Workspace ws;
+  const FactorSet<Complex> f = Factor(ws, a);
+  ASSERT_TRUE(f.complete());
+  ASSERT_NE(f.ipvt, f.jpvt);
+  // The dense inverse in double by Gauss-Jordan with partial pivoting.
+  std::vector<std::vector<cd>> m = dense, inv(U(n + 1), std::vector<cd>(U(n + 1), 0.0));
+  for (std::int32_t i = 0; i < n; ++i) inv[Sz(i)][Sz(i)] = 1.0;
+  for (Sz c = 0; c < Sz(n); ++c) {
+    Sz p = c;
+    for (Sz r = c + 1; r < Sz(n); ++r)
+      if (std::abs(m[r][c]) > std::abs(m[p][c])) p = r;
+    std::swap(m[c], m[p]);
+    std::swap(inv[c], inv[p]);
+    for (Sz r = 0; r < Sz(n); ++r) {
+      if (r == c) continue;
+      const cd l = m[r][c] / m[c][c];
+      for (Sz j = 0; j < Sz(n); ++j) m[r][j] -= l * m[c][j], inv[r][j] -= l * inv[c][j];
+    }
+  }
+  const std::vector<float> ub(U(n + 1), 110.0f);
+  const std::vector<Complex> e(U(n + 1), Complex{1.0f, 0.0f});
+  for (const SequenceMatrices &given : {SequenceMatrices{}, SequenceMatrices{&a, &a, &a}}) {
+    const std::vector<NodeFaultLevels> levels = FaultLevels(ws, {f, f, f}, ub, e, {}, given);
+    for (std::int32_t k = 1; k <= n; ++k) {
+      const cd want = inv[U(k)][U(k)] / m[U(k)][U(k)];
+      EXPECT_LT(std::abs(ToDouble(levels[U(k)].z1) - want), 1e-6 * std::abs(want)) << "node " << k;
+    }
+  }
+  // A node list picks nodes in its order.
+  const std::vector<std::int32_t> some = {3, 1};
+  const std::vector<NodeFaultLevels> picked = FaultLevels(ws, {f, f, f}, ub, e, some);
+  ASSERT_EQ(picked.size(), 2u);
+  EXPECT_EQ(picked[0].node, 3);
+  EXPECT_EQ(picked[1].node, 1);
+}
+
+TEST(FaultLevels, RejectsAMatrixThatWasNotFactored) {
+  ORVEK_LOAD_NET(t, "case9");
+  Workspace ws;
+  const Sequences s(ws, t);
+  TripletMatrix<Complex> other = s.y1.triplets;
+  other.irow.push_back(1);
+  other.jcol.push_back(t.n);
+  other.value.push_back({1.0f, 0.0f});
+  try {
+    FaultLevels(ws, s.factors(), t.ub, t.e, {}, {&s.y0.triplets, &other, &other});
+    FAIL() << "accepted";
+  } catch (const Error &err) {
+    EXPECT_EQ(err.routine(), "FaultLevels");
+    EXPECT_EQ(err.message(), "The positive-sequence matrix has entries outside the pattern of its factor set: it is "
+                             "not the matrix the set was computed from.");
+  }
+}
+
+// ---- Refined solves: backward error on every network ------------------------
+
+constexpr double kBackwardErrorBound = 1e-13;
+
+const char *const kAllCases[] = {"case9",          "case14",          "case30",          "case57",
+                                 "case89pegase",   "case118",         "case_ACTIVSg200", "case300",
+                                 "case_ACTIVSg500", "case1354pegase", "case_ACTIVSg2000", "case2383wp",
+                                 "case9241pegase", "case_ACTIVSg10k", "case13659pegase"};
+
+class RefinedSolve : public testing::TestWithParam<const char *> {};
+
+template <class T, class D>
+void CheckRefined(Workspace &ws, const TripletMatrix<T> &a, const std::string &what) {
+  FactorSet<T> f;
+  try {
+    f = Factor(ws, a);
+  } catch (const Error &e) {
+    // Fill beyond the default factor storage of 3·NZ (case_ACTIVSg2000):
+    // there are no factors to refine with.
+    ASSERT_EQ(e.code(), 20) << what;
+    testing::Test::RecordProperty(what + "_not_factored", e.message());
+    return;
+  }
+  ASSERT_TRUE(f.complete()) << what;
+  std::vector<D> b(static_cast<Sz>(a.n));
+  for (Sz i = 0; i < b.size(); ++i) {
+    if constexpr (std::is_same_v<D, double>) b[i] = std::cos(0.7 * static_cast<double>(i)) + 0.1;
+    else b[i] = {std::cos(0.37 * static_cast<double>(i)), std::sin(0.11 * static_cast<double>(i))};
+  }
+  const DoubleMatrix m = FromTriplets(a);
+  for (const Path path : {Path::kPlain, Path::kTransposed}) {
+    const RefinedSolution<D> r = SolveRefined(ws, f, a, b, path);
+    // The backward error recomputed here from the double matrix.
+    std::vector<cd> x(r.x.begin(), r.x.end()), ax(x.size(), 0.0);
+    double anorm = 0;
+    std::vector<double> sums(x.size(), 0.0);
+    for (Sz i = 0; i < m.rows.size(); ++i)
+      for (const auto &[c, v] : m.rows[i]) {
+        const Sz j = U(c);
+        if (path == Path::kPlain) ax[i] += v * x[j], sums[i] += std::abs(v);
+        else ax[j] += std::conj(v) * x[i], sums[j] += std::abs(v);
+      }
+    double rn = 0, xn = 0, bn = 0;
+    for (Sz i = 0; i < x.size(); ++i) {
+      rn = std::max(rn, std::abs(cd(b[i]) - ax[i]));
+      xn = std::max(xn, std::abs(x[i]));
+      bn = std::max(bn, std::abs(cd(b[i])));
+      anorm = std::max(anorm, sums[i]);
+    }
+    const double eta = rn / (anorm * xn + bn);
+    const std::string tag = what + (path == Path::kPlain ? "" : "_transposed");
+    testing::Test::RecordProperty(tag + "_iterations", r.iterations);
+    testing::Test::RecordProperty(tag + "_backward_error", testing::PrintToString(r.backward_error));
+    EXPECT_LT(r.backward_error, kBackwardErrorBound) << tag;
+    EXPECT_LT(eta, kBackwardErrorBound) << tag;
+    EXPECT_NEAR(eta, r.backward_error, 1e-15) << tag;
+  }
+}
+
+TEST_P(RefinedSolve, BackwardErrorOfDoubleAccuracy) {
+  ORVEK_LOAD_NET(t, GetParam());
+  Workspace ws;
+  const Admittance y1 = AssembleAdmittance(ws, t.n, t.branches(), GeneratorShunts(t, -5.0f).view());
+  CheckRefined<Complex, cd>(ws, y1.triplets, "admittance");
+  auto pf = LoadNet(GetParam(), casefile::NodeOrder::kPowerFlow);
+  ASSERT_TRUE(pf.has_value());
+  const DecoupledMatrices d = FastDecoupledMatrices(ws, pf->n, pf->net.npq, pf->decoupled());
+  CheckRefined<float, double>(ws, d.first, "power_flow_first");
+  if (d.second.n > 0) CheckRefined<float, double>(ws, d.second, "power_flow_second");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefinedSolve, testing::ValuesIn(kAllCases),
+                         [](const testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
+
 } // namespace
 } // namespace orvek::test::native
