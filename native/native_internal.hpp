@@ -83,6 +83,8 @@ struct Workspace::Impl {
   native::Buffer<std::int32_t> sort_perm, sort_jcol;
   native::Buffer<Complex> sort_v;
   native::Buffer<std::int32_t> ipvt, jpvt;                                       // solve: marked permutations
+  native::Buffer<float> solve_real;                                              // direct solve: work vector
+  native::Buffer<Complex> solve_complex;
   native::Buffer<Complex> cb, cz0, cz1, cz2, cva, cvb, cvc;                      // complex node vectors
   native::Buffer<float> rb;                                                      // real node vector
   native::Buffer<std::int32_t> table_node, table_neighbour, table_branch, itemp; // incidence
@@ -93,7 +95,6 @@ struct Workspace::Impl {
   native::Buffer<sparse::ComplexD> diag0, diag1, diag2;                          // diagonals per sequence
   native::Buffer<double> wide_real;                                              // refined solve: x, r, Krylov
   native::Buffer<sparse::ComplexD> wide_complex;                                 //   vectors (real, complex)
-  native::Buffer<float> rb2;                                                     // refined solve: rhs, correction
   native::Buffer<double> sums;                                                   // refined solve: row sums
 };
 

@@ -172,17 +172,17 @@ std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const S
     // The impedance columns: a unit current injected at k alone. A factor
     // set given for several sequences is solved once.
     b[Size(k) - 1] = Complex{1.0f, 0.0f};
-    native::SolveChecked<Complex>(scope, factors.positive, b, z1, Path::kPlain);
+    native::SolveFast<Complex>(scope, factors.positive, b, z1, Path::kPlain);
     if (&factors.negative == &factors.positive)
       std::copy(z1.begin(), z1.end(), z2.begin());
     else
-      native::SolveChecked<Complex>(scope, factors.negative, b, z2, Path::kPlain);
+      native::SolveFast<Complex>(scope, factors.negative, b, z2, Path::kPlain);
     if (&factors.zero == &factors.positive)
       std::copy(z1.begin(), z1.end(), z0.begin());
     else if (&factors.zero == &factors.negative)
       std::copy(z2.begin(), z2.end(), z0.begin());
     else
-      native::SolveChecked<Complex>(scope, factors.zero, b, z0, Path::kPlain);
+      native::SolveFast<Complex>(scope, factors.zero, b, z0, Path::kPlain);
     b[Size(k) - 1] = Complex{};
     scope.check();
     const sequence::FaultCurrents c = sequence::SolidFault(n, itype, k, {ub, e, z0, z1, z2, va, vb, vc});

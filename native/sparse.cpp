@@ -136,9 +136,9 @@ void SolveFast(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, st
   const std::size_t n = Size(f.n);
   const std::span<T> work = [&ws, n]() {
     if constexpr (std::is_same_v<T, float>)
-      return ws.rb.take(n);
+      return ws.solve_real.take(n);
     else
-      return ws.cb.take(n);
+      return ws.solve_complex.take(n);
   }();
   const auto fac = [&f](std::int32_t k) { return f.fac[Size(k) - 1]; };
   const auto in = [b](std::int32_t i) { return b[Size(i) - 1]; };
@@ -213,7 +213,7 @@ RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, 
   }();
   const std::span<T> single = [&w, n]() {
     if constexpr (std::is_same_v<T, float>)
-      return w.rb2.take(2 * n);
+      return w.rb.take(2 * n);
     else
       return w.cz0.take(2 * n);
   }();
