@@ -43,13 +43,13 @@ IndexStatus IndexFactors(std::int32_t n, std::int32_t nfac, std::int32_t nl, std
   clear();
   for (std::int32_t e = nl; e < nfac; ++e) ++count[At(jcfac[Z(e)])];
   for (std::int32_t j = 0; j < n; ++j) index.col_lower[Z(j)] = index.col_start[Z(j)] + count[Z(j)];
-  // Column lists: U entries, then L entries.
-  for (std::int32_t j = 0; j < n; ++j) count[Z(j)] = index.col_start[Z(j)];
-  for (std::int32_t e = nl; e < nfac; ++e) index.col_entry[Z(count[At(jcfac[Z(e)])]++)] = e;
+  // L parts of the columns (entry order), then the L parts of the rows taken
+  // column by column (so each row's come in ascending column order), the U
+  // parts of the rows (entry order), and the U parts of the columns taken
+  // row by row from the last (so each column's come in descending row
+  // order). The inverse relies on both orders to stop its scans early.
   for (std::int32_t j = 0; j < n; ++j) count[Z(j)] = index.col_lower[Z(j)];
   for (std::int32_t e = 0; e < nl; ++e) index.col_entry[Z(count[At(jcfac[Z(e)])]++)] = e;
-  // Row lists: L entries taken column by column (so each row's come in
-  // ascending column order), then U entries.
   for (std::int32_t i = 0; i < n; ++i) count[Z(i)] = index.row_start[Z(i)];
   for (std::int32_t j = 0; j < n; ++j)
     for (std::int32_t p = index.col_lower[Z(j)]; p < index.col_start[Z(j) + 1]; ++p) {
@@ -58,6 +58,12 @@ IndexStatus IndexFactors(std::int32_t n, std::int32_t nfac, std::int32_t nl, std
     }
   for (std::int32_t i = 0; i < n; ++i) count[Z(i)] = index.row_upper[Z(i)];
   for (std::int32_t e = nl; e < nfac; ++e) index.row_entry[Z(count[At(irfac[Z(e)])]++)] = e;
+  for (std::int32_t j = 0; j < n; ++j) count[Z(j)] = index.col_start[Z(j)];
+  for (std::int32_t i = n - 1; i >= 0; --i)
+    for (std::int32_t p = index.row_upper[Z(i)]; p < index.row_start[Z(i) + 1]; ++p) {
+      const std::int32_t e = index.row_entry[Z(p)];
+      index.col_entry[Z(count[At(jcfac[Z(e)])]++)] = e;
+    }
   // The diagonal of each row of U (the last one, should a row hold two).
   for (std::int32_t i = 0; i < n; ++i) {
     std::int32_t d = -1;
@@ -152,10 +158,18 @@ void InverseOnPattern(std::int32_t n, std::span<const ComplexD> fac, std::span<c
     for (std::int32_t p = lower; p < col_end; ++p) {
       const std::int32_t e = index.col_entry[Z(p)];
       const std::int32_t j = irfac[Z(e)];
+      // Row j: its U part (columns from j up), then its L part from the
+      // highest column down to the first at or below i.
       ComplexD acc{};
-      for (std::int32_t q = index.row_start[At(j)]; q < index.row_start[Z(j)]; ++q) {
+      for (std::int32_t q = index.row_upper[At(j)]; q < index.row_start[Z(j)]; ++q) {
         const std::int32_t f = index.row_entry[Z(q)];
         const std::int32_t k = jcfac[Z(f)];
+        if (mark[At(k)] == stamp) acc = dadd(acc, dmul(w[At(k)], z[Z(f)]));
+      }
+      for (std::int32_t q = index.row_upper[At(j)] - 1; q >= index.row_start[At(j)]; --q) {
+        const std::int32_t f = index.row_entry[Z(q)];
+        const std::int32_t k = jcfac[Z(f)];
+        if (k <= i) break;
         if (mark[At(k)] == stamp) acc = dadd(acc, dmul(w[At(k)], z[Z(f)]));
       }
       z[Z(e)] = ddiv(ComplexD{-acc.re, -acc.im}, d);
@@ -175,8 +189,16 @@ void InverseOnPattern(std::int32_t n, std::span<const ComplexD> fac, std::span<c
       const std::int32_t e = index.row_entry[Z(p)];
       if (e == di) continue;
       const std::int32_t j = jcfac[Z(e)];
+      // Column j: its U part from the highest row down to the first at or
+      // below i, then its L part (rows below j).
       ComplexD acc{};
-      for (std::int32_t q = index.col_start[At(j)]; q < index.col_start[Z(j)]; ++q) {
+      for (std::int32_t q = index.col_start[At(j)]; q < index.col_lower[At(j)]; ++q) {
+        const std::int32_t f = index.col_entry[Z(q)];
+        const std::int32_t k = irfac[Z(f)];
+        if (k <= i) break;
+        if (mark[At(k)] == stamp) acc = dadd(acc, dmul(z[Z(f)], w[At(k)]));
+      }
+      for (std::int32_t q = index.col_lower[At(j)]; q < index.col_start[Z(j)]; ++q) {
         const std::int32_t f = index.col_entry[Z(q)];
         const std::int32_t k = irfac[Z(f)];
         if (mark[At(k)] == stamp) acc = dadd(acc, dmul(z[Z(f)], w[At(k)]));

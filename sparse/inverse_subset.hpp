@@ -33,8 +33,9 @@ namespace orvek::sparse {
 // Row and column lists of a factor set's entries (0-based entry numbers).
 // Row i holds its L entries in ascending column order from row_start[i-1],
 // then its U entries from row_upper[i-1] to row_start[i]; column j holds
-// its U entries from col_start[j-1], then its L entries from col_lower[j-1]
-// to col_start[j]. diag[i-1] is the entry of U(i,i).
+// its U entries in descending row order from col_start[j-1], then its L
+// entries from col_lower[j-1] to col_start[j]. diag[i-1] is the entry of
+// U(i,i).
 struct FactorIndex {
   std::span<std::int32_t> row_start; // n + 1
   std::span<std::int32_t> row_upper; // n
