@@ -272,10 +272,15 @@ struct SequenceFactors {
   const FactorSet<Complex> &negative;
 };
 
-// The fault-study road for every node k in `nodes` (all nodes 1..n when
-// empty): a unit current injected at k in each sequence network gives the
-// impedance columns (as BSC), the fault computation (as NaponiKV) the
-// currents. Element j of the result belongs to nodes[j] (or node j + 1).
+// The fault-study road for every node k in `nodes`: a unit current
+// injected at k in each sequence network gives the impedance columns (as
+// BSC), the fault computation (as NaponiKV) the currents. With `nodes`
+// empty every node 1..n is studied, and since only Z(k,k) enters the
+// currents they come from the diagonals of the inverses (as FaultLevels
+// without the matrices) instead of n solves per network: the same formulas
+// on driving-point impedances that agree with the solved columns' within
+// the single-precision factors' rounding. Element j of the result belongs
+// to nodes[j] (or node j + 1).
 std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const SequenceFactors &factors,
                                       std::span<const float> ub, std::span<const Complex> e,
                                       std::span<const std::int32_t> nodes = {});
