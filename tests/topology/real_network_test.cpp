@@ -226,9 +226,9 @@ TEST_P(RealNetwork, PowersOfMnoziOdrediSeAndADoubleProductAgree) {
 }
 
 // Both lists are valid triplet lists for the factorization: LUR factors
-// them and BSR solves with the factors to a small scaled residual.
-TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
-  LOAD_OR_SKIP(c, GetParam(), cf::NodeOrder::kPowerFlow);
+// them and BSR solves with the factors to a small scaled residual, leaving
+// the permutation vectors as LUR returned them.
+void FastDecoupledRoad(const LoadedCase &c) {
   const std::int32_t n = c.net.n, npq = c.net.npq, nb = c.net.nb();
   const auto room = static_cast<std::size_t>(n + 2 * nb);
   std::vector<std::int32_t> irow1(room), jcol1(room), irow2(room), jcol2(room);
@@ -249,8 +249,11 @@ TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
         irfac.data(), jcfac.data(), ipvt.data(), jpvt.data());
     std::vector<float> b(ipvt.size()), x(ipvt.size());
     for (std::int32_t i = 0; i < order; ++i) b[i] = std::sin(0.37f * static_cast<float>(i + 1));
+    const std::vector<std::int32_t> ipvt_in = ipvt, jpvt_in = jpvt;
     BSR(&order, &nfac, &nl, fac.data(), irfac.data(), jcfac.data(), ipvt.data(), jpvt.data(), b.data(),
         &ipath, x.data());
+    EXPECT_EQ(ipvt, ipvt_in);
+    EXPECT_EQ(jpvt, jpvt_in);
     std::vector<double> r(b.begin(), b.end());
     double norm_a = 0, norm_x = 0, norm_r = 0;
     for (std::int32_t k = 0; k < nz; ++k) {
@@ -263,6 +266,21 @@ TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
   };
   solve(n - 1, nz1, irow1, jcol1, val1);
   solve(npq, nz2, irow2, jcol2, val2);
+}
+
+TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
+  LOAD_OR_SKIP(c, GetParam(), cf::NodeOrder::kPowerFlow);
+  FastDecoupledRoad(c);
+}
+
+// Networks beyond the node capacity of the other routines take the fast
+// decoupled road through the exported routines all the same.
+class LargeNetwork : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(LargeNetwork, FastDecoupledMatricesFactorAndSolve) {
+  LOAD_OR_SKIP(c, GetParam(), cf::NodeOrder::kPowerFlow);
+  ASSERT_GT(c.net.n, ORVEK_LD_NODE);
+  FastDecoupledRoad(c);
 }
 
 class SmallNetwork : public ::testing::TestWithParam<const char *> {};
@@ -357,6 +375,8 @@ std::string CaseName(const ::testing::TestParamInfo<const char *> &info) {
 INSTANTIATE_TEST_SUITE_P(Cases, SmallNetwork,
                          ::testing::Values("case9.m", "case14.m", "case30.m", "case57.m", "case89pegase.m"),
                          CaseName);
+
+INSTANTIATE_TEST_SUITE_P(Cases, LargeNetwork, ::testing::Values("case_ACTIVSg2000.m", "case2383wp.m"), CaseName);
 
 INSTANTIATE_TEST_SUITE_P(Cases, RealNetwork,
                          ::testing::Values("case9.m", "case14.m", "case30.m", "case57.m", "case89pegase.m",
