@@ -29,7 +29,7 @@ constexpr Rejection kFactorShape{
 constexpr Rejection kFactorIndex{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Rejection kVectorSize{4, "%(L1) holds %(I1) values; it must hold N = %(I2)."};
 
-template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a) {
+template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a) try {
   native::CallScope scope(ws, kFactorName);
   const std::int32_t nz = a.nz();
   {
@@ -73,6 +73,8 @@ template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T>
   f.irfac.resize(Size(nfac));
   f.jcfac.resize(Size(nfac));
   return f;
+} catch (...) {
+  native::RethrowAllocationFailure(kFactorName);
 }
 
 } // namespace
@@ -124,7 +126,7 @@ template void SolveChecked<Complex>(CallScope &, const FactorSet<Complex> &, std
 namespace {
 
 template <class T>
-void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) {
+void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) try {
   native::CallScope scope(ws, kSolveName);
   native::CheckFactors(scope, f);
   {
@@ -136,6 +138,8 @@ void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::
   }
   native::SolveChecked(scope, f, b, x, path);
   scope.check();
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
 
 } // namespace
@@ -150,15 +154,20 @@ void Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> 
            Path path) {
   SolveImpl(ws, f, b, x, path);
 }
-std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) {
+std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) try {
   std::vector<float> x(b.size());
   SolveImpl<float>(ws, f, b, x, path);
   return x;
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
-std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, Path path) {
+std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b,
+                           Path path) try {
   std::vector<Complex> x(b.size());
   SolveImpl<Complex>(ws, f, b, x, path);
   return x;
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
 
 } // namespace orvek
