@@ -55,7 +55,12 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + Printable(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  std::string out(1, '"');
+  out += Printable(text);
+  out += '"';
+  return out;
+}
 
 [[noreturn]] void Fail(const std::string &source, int line, const std::string &what) {
   std::ostringstream s;
