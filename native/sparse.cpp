@@ -41,7 +41,7 @@ constexpr Rejection kFactorShape{
 constexpr Rejection kFactorIndex{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Rejection kVectorSize{4, "%(L1) holds %(I1) values; it must hold N = %(I2)."};
 
-template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a) {
+template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a) try {
   native::CallScope scope(ws, kFactorName);
   const std::int32_t nz = a.nz();
   {
@@ -99,6 +99,8 @@ template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T>
   f.irfac.resize(Size(nfac));
   f.jcfac.resize(Size(nfac));
   return f;
+} catch (...) {
+  native::RethrowAllocationFailure(kFactorName);
 }
 
 } // namespace
@@ -179,7 +181,7 @@ template void SolveChecked<Complex>(CallScope &, const FactorSet<Complex> &, std
 namespace {
 
 template <class T>
-void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) {
+void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) try {
   native::CallScope scope(ws, kSolveName);
   native::CheckFactors(scope, f);
   {
@@ -191,6 +193,8 @@ void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::
   }
   native::SolveFast(scope, f, b, x, path);
   scope.check();
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
 
 constexpr std::string_view kRefinedName = "SolveRefined";
@@ -200,7 +204,7 @@ constexpr Rejection kMatrixEntry{7, "Entry %(I1) of the matrix lies at row %(I2)
 
 template <class T>
 RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, const TripletMatrix<T> &a,
-                                          std::span<const Wide<T>> b, Path path) {
+                                          std::span<const Wide<T>> b, Path path) try {
   native::CallScope scope(ws, kRefinedName);
   native::CheckFactors(scope, f);
   {
@@ -253,6 +257,8 @@ RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, 
   out.iterations = r.solves;
   out.backward_error = r.backward_error;
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure(kRefinedName);
 }
 
 } // namespace
@@ -273,7 +279,7 @@ RefinedSolution<double> SolveRefined(Workspace &ws, const FactorSet<float> &f, c
 }
 RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSet<Complex> &f,
                                                    const TripletMatrix<Complex> &a,
-                                                   std::span<const std::complex<double>> b, Path path) {
+                                                   std::span<const std::complex<double>> b, Path path) try {
   // std::complex<double> is laid out as two doubles, real part first (the
   // standard guarantees it), as the library's double pair is.
   static_assert(sizeof(std::complex<double>) == sizeof(sparse::ComplexD));
@@ -285,17 +291,24 @@ RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSe
   out.iterations = r.iterations;
   out.backward_error = r.backward_error;
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure(kRefinedName);
 }
 
-std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) {
+std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) try {
   std::vector<float> x(b.size());
   SolveImpl<float>(ws, f, b, x, path);
   return x;
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
-std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, Path path) {
+std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b,
+                           Path path) try {
   std::vector<Complex> x(b.size());
   SolveImpl<Complex>(ws, f, b, x, path);
   return x;
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
 
 } // namespace orvek

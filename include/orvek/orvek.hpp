@@ -12,7 +12,8 @@
 //    the same kernels run, with the same orders of summation and pivoting.
 //  - Every call takes a Workspace the caller owns: its work storage and its
 //    own error state. Calls with different workspaces may run at once on
-//    different threads; one workspace serves one call at a time.
+//    different threads; one workspace serves one call at a time (a second
+//    call on it while one runs is refused with Error, see Workspace).
 //  - What the exported routine would print and stop on is thrown as
 //    orvek::Error; the process, its standard output and the exported
 //    routines' error state are never touched. Warnings are returned in the
@@ -76,7 +77,11 @@ private:
 };
 
 // Work storage and error state of native calls; reusable, grows to the
-// largest problem it has served. Movable, not copyable.
+// largest problem it has served. Movable, not copyable. A call with a
+// workspace that was moved from (until a Workspace is assigned to it), or
+// with one that is serving a call on another thread, throws Error
+// (routine "Workspace"); so does a call that cannot obtain the memory it
+// needs (routine "Memory", instead of std::bad_alloc).
 class Workspace {
 public:
   Workspace();
@@ -87,7 +92,7 @@ public:
   Workspace &operator=(const Workspace &) = delete;
 
   struct Impl; // internal
-  Impl &impl() { return *impl_; }
+  Impl *impl() noexcept { return impl_.get(); } // null after a move
 
 private:
   std::unique_ptr<Impl> impl_;
