@@ -9,6 +9,8 @@
 // road, which reports what is wrong.
 #include "native/native_internal.hpp"
 
+#include <new>
+
 #include "sparse/entry_checks.hpp"
 #include "sparse/refine.hpp"
 #include "sparse/solve_direct.hpp"
@@ -28,6 +30,8 @@ constexpr std::string_view kFactorName = "Factor";
 constexpr Rejection kTripletSizes{
     1, "IROW holds %(I1) and JCOL %(I2) entries; both must hold NZ = %(I3), one per value."};
 constexpr Rejection kFactorRoom{2, "NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds 2147483647."};
+constexpr Rejection kFactorMemory{
+    3, "The factor storage of 3*NZ entries for NZ = %(I1) and the pivots of N = %(I2) cannot be allocated."};
 
 constexpr std::string_view kSolveName = "Solve";
 constexpr Rejection kIncomplete{
@@ -48,15 +52,29 @@ template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T>
     checks.passed();
     scope.check();
   }
-  // The driver checks N and NZ itself (and every row and column number).
+  // The driver checks N and NZ itself (and every row and column number);
+  // an order or a count it refuses (N or NZ below 1, a workspace
+  // 15*N + 5*NZ, 6*NZ for complex values, beyond the largest integer) is
+  // refused before the factor arrays are touched, so they are sized only
+  // for what it accepts.
   FactorSet<T> f;
   f.n = a.n;
-  const std::size_t room = 3 * Size(nz);
-  f.fac.assign(room, T{});
-  f.irfac.assign(room, 0);
-  f.jcfac.assign(room, 0);
-  f.ipvt.assign(Size(a.n), 0);
-  f.jpvt.assign(Size(a.n), 0);
+  const float least = 15.0f * static_cast<float>(a.n) +
+                      static_cast<float>(sparse::SparseTraits<T>::kDriverPerNz) * static_cast<float>(nz);
+  const bool accepted = a.n >= 1 && nz >= 1 && !(least > static_cast<float>(INT32_MAX));
+  const std::size_t room = accepted ? 3 * Size(nz) : 0;
+  try {
+    f.fac.assign(room, T{});
+    f.irfac.assign(room, 0);
+    f.jcfac.assign(room, 0);
+    f.ipvt.assign(accepted ? Size(a.n) : 0, 0);
+    f.jpvt.assign(accepted ? Size(a.n) : 0, 0);
+  } catch (const std::bad_alloc &) {
+    Checks checks(scope, kFactorName);
+    checks.require(false, kFactorMemory, {nz, a.n});
+    checks.passed();
+    scope.check();
+  }
   std::int32_t iparam[sparse::kIparamSize] = {};
   float rparam[sparse::kRparamSize] = {};
   std::int32_t nfac = Count(room), nl = 0;

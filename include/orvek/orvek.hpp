@@ -162,6 +162,27 @@ TripletMatrix<Complex> AssembleTriplets(Workspace &ws, std::int32_t n, const Bra
                                         std::span<const std::int32_t> status = {});
 
 // ===========================================================================
+// Reduction of an assembled matrix
+// ===========================================================================
+
+// y (order N + 1) without the row and column of node kref, the other nodes
+// renumbered: new node i is old node iold[i - 1] (N elements), old node c
+// becomes inew[c - 1] (N + 1 elements; the entry of kref is not read). The
+// values stay as they are (no elimination). Both forms of the reduced
+// matrix of order N (as MatricaYR): the triplet list with the diagonals of
+// new nodes 1..N first, then the off-diagonals row by row with ascending
+// columns, and the row-indexed form in that order.
+Admittance ReduceAdmittance(Workspace &ws, const RowIndexed &y, std::int32_t kref,
+                            std::span<const std::int32_t> iold, std::span<const std::int32_t> inew);
+
+// y (order NIN) without the columns of the nodes flagged in idrop (NIN
+// elements, non-zero removes) and with the rows of iold only (N elements),
+// renumbered through inew (NIN elements, read for kept columns): the
+// triplet list of order N (as MatYR), in the order of ReduceAdmittance.
+TripletMatrix<Complex> ReduceTriplets(Workspace &ws, const RowIndexed &y, std::span<const std::int32_t> idrop,
+                                      std::span<const std::int32_t> iold, std::span<const std::int32_t> inew);
+
+// ===========================================================================
 // Sparse LU factorization and solve
 // ===========================================================================
 
