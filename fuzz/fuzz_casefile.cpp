@@ -7,6 +7,7 @@
 // message).
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,14 +31,16 @@ ORVEK_FUZZ_PLAIN void ExpectPrintable(const std::string &message) {
   }
 }
 
-// What a read gave: the tables' sizes and row lines, or the message.
-std::string Outcome(std::string_view text) {
+// What a read gave: the tables' sizes and row lines, or the message; the
+// case itself when it was read.
+std::string Outcome(std::string_view text, std::optional<cf::Case> *read = nullptr) {
   try {
-    const cf::Case c = cf::ParseCase(text, "fuzz.m");
+    cf::Case c = cf::ParseCase(text, "fuzz.m");
     std::string out = "tables " + std::to_string(c.buses.size()) + " " + std::to_string(c.generators.size()) +
                       " " + std::to_string(c.branches.size());
     for (const cf::CaseBus &b : c.buses) out += " " + std::to_string(b.line);
     for (const cf::CaseBranch &b : c.branches) out += " " + std::to_string(b.line);
+    if (read != nullptr) *read = std::move(c);
     return out;
   } catch (const cf::CaseError &e) {
     ExpectPrintable(e.what());
@@ -45,13 +48,7 @@ std::string Outcome(std::string_view text) {
   }
 }
 
-void BuildAndLayOut(std::string_view text) {
-  cf::Case c;
-  try {
-    c = cf::ParseCase(text, "fuzz.m");
-  } catch (const cf::CaseError &) {
-    return;
-  }
+void BuildAndLayOut(const cf::Case &c) {
   try {
     const cf::Network net = cf::BuildNetwork(c);
     for (const cf::NetworkBranch &b : net.branches)
@@ -68,8 +65,9 @@ void BuildAndLayOut(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char *>(data), size);
-  const std::string first = Outcome(text);
-  BuildAndLayOut(text);
+  std::optional<cf::Case> read;
+  const std::string first = Outcome(text, &read);
+  if (read) BuildAndLayOut(*read);
   if (text.find('\r') == std::string_view::npos) {
     std::string cr(text);
     for (char &c : cr)

@@ -84,7 +84,8 @@ void Reduce(native::CallScope &scope, const RowIndexed &y, const assembly::Colum
 } // namespace
 
 Admittance ReduceAdmittance(Workspace &ws, const RowIndexed &y, std::int32_t kref,
-                            std::span<const std::int32_t> iold, std::span<const std::int32_t> inew) {
+                            std::span<const std::int32_t> iold,
+                            std::span<const std::int32_t> inew) try {
   native::CallScope scope(ws, "ReduceAdmittance");
   const assembly::ColumnFilter filter = assembly::ColumnFilter::Reference(kref);
   const std::int32_t entries = CheckReduction(scope, "ReduceAdmittance", y, filter, iold, inew);
@@ -94,10 +95,13 @@ Admittance ReduceAdmittance(Workspace &ws, const RowIndexed &y, std::int32_t kre
   out.row_indexed.sa.assign(Size(entries) + 1, Complex{});
   Reduce(scope, y, filter, iold, inew, entries, out.row_indexed.ija, out.row_indexed.sa, out.triplets);
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("ReduceAdmittance");
 }
 
 TripletMatrix<Complex> ReduceTriplets(Workspace &ws, const RowIndexed &y, std::span<const std::int32_t> idrop,
-                                      std::span<const std::int32_t> iold, std::span<const std::int32_t> inew) {
+                                      std::span<const std::int32_t> iold,
+                                      std::span<const std::int32_t> inew) try {
   native::CallScope scope(ws, "ReduceTriplets");
   const assembly::ColumnFilter filter = assembly::ColumnFilter::Flags(idrop);
   const std::int32_t entries = CheckReduction(scope, "ReduceTriplets", y, filter, iold, inew);
@@ -107,6 +111,8 @@ TripletMatrix<Complex> ReduceTriplets(Workspace &ws, const RowIndexed &y, std::s
   Reduce(scope, y, filter, iold, inew, entries, w.save_irow.take(Size(entries) + 1),
          w.save_v.take(Size(entries) + 1), out);
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("ReduceTriplets");
 }
 
 } // namespace orvek
