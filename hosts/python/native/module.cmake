@@ -1,0 +1,46 @@
+# The compiled Python module orvek._native (pybind11 over the native C++ API
+# and the study engine), built when pybind11 and Python's development files
+# are found, and installed into the package folder beside the ctypes layer.
+# The build stages an importable package in <build>/python (the package's
+# .py files and the module), which the tests put on PYTHONPATH.
+option(ORVEK_BUILD_PYTHON_MODULE "Build the compiled Python module when pybind11 and Python are found" ON)
+set(ORVEK_PYTHON_MODULE FALSE)
+if(ORVEK_BUILD_PYTHON_MODULE AND ORVEK_HOST_PYTHON)
+  set(PYBIND11_FINDPYTHON ON)
+  set(Python_EXECUTABLE "${ORVEK_HOST_PYTHON}")
+  find_package(Python COMPONENTS Interpreter Development.Module QUIET)
+  if(Python_FOUND)
+    find_package(pybind11 CONFIG QUIET)
+  endif()
+  if(Python_FOUND AND pybind11_FOUND)
+    set(ORVEK_PYTHON_MODULE TRUE)
+  else()
+    message(STATUS "orvek: no pybind11 or no Python development files; the compiled Python module is not built")
+  endif()
+endif()
+
+if(ORVEK_PYTHON_MODULE)
+  set(ORVEK_PYTHON_STAGE "${CMAKE_BINARY_DIR}/python")
+  # NO_EXTRAS: no link-time optimisation or stripping; the module's objects
+  # are compiled like the library's.
+  pybind11_add_module(orvek_python_native MODULE NO_EXTRAS
+    "${CMAKE_CURRENT_LIST_DIR}/module.cpp" "${CMAKE_CURRENT_LIST_DIR}/engine.cpp")
+  target_link_libraries(orvek_python_native PRIVATE orvek_cpp orvek_casefile)
+  target_include_directories(orvek_python_native PRIVATE "${PROJECT_SOURCE_DIR}" "${PROJECT_SOURCE_DIR}/include")
+  target_compile_options(orvek_python_native PRIVATE ${ORVEK_WARNINGS})
+  set_target_properties(orvek_python_native PROPERTIES OUTPUT_NAME _native
+    LIBRARY_OUTPUT_DIRECTORY "${ORVEK_PYTHON_STAGE}/orvek")
+  file(GLOB package_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/../orvek/*.py")
+  set(staged "")
+  foreach(source IN LISTS package_sources)
+    get_filename_component(name "${source}" NAME)
+    add_custom_command(OUTPUT "${ORVEK_PYTHON_STAGE}/orvek/${name}"
+      COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${source}" "${ORVEK_PYTHON_STAGE}/orvek/${name}"
+      DEPENDS "${source}" VERBATIM)
+    list(APPEND staged "${ORVEK_PYTHON_STAGE}/orvek/${name}")
+  endforeach()
+  add_custom_target(orvek_python_stage ALL DEPENDS ${staged})
+  add_dependencies(orvek_python_native orvek_python_stage)
+  add_dependencies(orvek_hosts orvek_python_native)
+  install(TARGETS orvek_python_native LIBRARY DESTINATION ${ORVEK_PYTHON_INSTALL_DIR}/orvek)
+endif()
