@@ -269,6 +269,10 @@ py::dict NetworkOf(const LoadedCase &c) {
   }
   d["z"] = ToArray(z), d["ya"] = ToArray(ya), d["yb"] = ToArray(yb);
   d["shunt_node"] = ToArray(h.ksh), d["shunt_b"] = ToArray(h.bsh), d["gsh"] = ToArray(h.gsh);
+  std::vector<std::int32_t> gen_node;
+  std::vector<double> gen_mbase;
+  for (const auto &g : net.generators) gen_node.push_back(g.node), gen_mbase.push_back(g.mbase);
+  d["gen_node"] = ToArray(gen_node), d["gen_mbase"] = ToArray(gen_mbase);
   return d;
 }
 

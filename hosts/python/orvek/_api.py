@@ -40,8 +40,8 @@ def _array(name, value):
 
 def _vector(name, value, length, dtype, kinds):
     arr = _array(name, value)
-    if arr.dtype.kind not in kinds:
-        wanted = {"c": "complex", "f": "real", "i": "integer"}[kinds[-1]]
+    if arr.dtype.kind not in kinds and arr.size:
+        wanted = "complex" if "c" in kinds else "real" if "f" in kinds else "integer"
         raise TypeError("%s must be a %s array, got dtype %s" % (name, wanted, arr.dtype))
     if arr.ndim != 1:
         raise ValueError("%s must be one-dimensional, got shape %s" % (name, arr.shape))

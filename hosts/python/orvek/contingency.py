@@ -116,7 +116,7 @@ def _outage_list(case, outages):
 
 def contingency_fault_levels(case, outages=None, client=None, faults=DEFAULT_FAULTS, batch_size=None,
                              prefault="flat", xd=study.DEFAULT_XD, x2=None, x0=None, x0_open=False,
-                             line_z0=study.DEFAULT_LINE_Z0, xfmr0="pass", tol=study.DEFAULT_TOLERANCE,
+                             z0_line=study.DEFAULT_LINE_Z0, xfmr0="pass", tol=study.DEFAULT_TOLERANCE,
                              max_iter=study.DEFAULT_MAX_ITERATIONS):
     """Fault levels at every bus for every single-branch outage.
 
@@ -134,7 +134,7 @@ def contingency_fault_levels(case, outages=None, client=None, faults=DEFAULT_FAU
     rows = _outage_list(case, outages)
     if prefault not in ("flat", "base"):
         raise ValueError("prefault must be flat or base, found %r" % (prefault,))
-    settings = dict(faults=faults, flat=True, xd=xd, x2=x2, x0=x0, x0_open=x0_open, line_z0=line_z0,
+    settings = dict(faults=faults, flat=True, xd=xd, x2=x2, x0=x0, x0_open=x0_open, z0_line=z0_line,
                     xfmr0=xfmr0, tol=tol, max_iter=max_iter)
     o = study.options(**settings)
     codes = study.fault_codes(faults)

@@ -158,9 +158,9 @@ FAULT_ORDER = ("3ph", "ll", "llg", "slg")
 
 
 def options(tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS, faults="3ph", flat=False, xd=DEFAULT_XD,
-            x2=None, x0=None, x0_open=False, line_z0=DEFAULT_LINE_Z0, xfmr0="pass"):
+            x2=None, x0=None, x0_open=False, z0_line=DEFAULT_LINE_Z0, xfmr0="pass"):
     """The command line's options (--tol, --max-iter, --fault, --flat, --xd,
-    --x2, --x0 (a number or "open"), --line-z0, --xfmr0 pass|block)."""
+    --x2, --x0 (a number or "open"), --z0-line, --xfmr0 pass|block)."""
     o = _native.Options()
     o.tolerance = _real("tol", tol)
     if isinstance(max_iter, bool) or not isinstance(max_iter, numbers.Integral):
@@ -177,7 +177,7 @@ def options(tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS, faults="3ph"
         x0 = None
     o.x0 = None if x0 is None else _real("x0", x0)
     o.x0_open = bool(x0_open)
-    o.line_z0 = _real("line_z0", line_z0)
+    o.line_z0 = _real("z0_line", z0_line)
     if xfmr0 not in ("pass", "block"):
         raise ValueError("xfmr0 must be pass or block, found %r" % (xfmr0,))
     o.transformer0 = _native.Transformer0.pass_ if xfmr0 == "pass" else _native.Transformer0.block
@@ -267,7 +267,7 @@ def _records(case, raw):
 
 
 def fault_levels(case, faults="3ph", flat=False, xd=DEFAULT_XD, x2=None, x0=None, x0_open=False,
-                 line_z0=DEFAULT_LINE_Z0, xfmr0="pass", tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS,
+                 z0_line=DEFAULT_LINE_Z0, xfmr0="pass", tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS,
                  ws=None):
     """Solid faults at every bus, as the command line's fault study: one row
     per bus (file order) and fault type, indexed by (bus, fault), with the
@@ -277,7 +277,7 @@ def fault_levels(case, faults="3ph", flat=False, xd=DEFAULT_XD, x2=None, x0=None
     voltages from the power flow, or 1.0 per unit with flat=True."""
     case = _case(case)
     o = options(tol=tol, max_iter=max_iter, faults=faults, flat=flat, xd=xd, x2=x2, x0=x0, x0_open=x0_open,
-                line_z0=line_z0, xfmr0=xfmr0)
+                z0_line=z0_line, xfmr0=xfmr0)
     ws = _api._workspace(ws)
     prefault, _ = _prefault(case, o, ws)
     net = case.network
@@ -319,7 +319,7 @@ class FaultDetail:
 
 
 def fault_detail(case, bus, faults="3ph", flat=False, xd=DEFAULT_XD, x2=None, x0=None, x0_open=False,
-                 line_z0=DEFAULT_LINE_Z0, xfmr0="pass", tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS,
+                 z0_line=DEFAULT_LINE_Z0, xfmr0="pass", tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS,
                  ws=None):
     """A solid fault at one bus (the command line's --node), with every
     bus's phase voltages and every branch's phase currents."""
@@ -327,7 +327,7 @@ def fault_detail(case, bus, faults="3ph", flat=False, xd=DEFAULT_XD, x2=None, x0
     if isinstance(bus, bool) or not isinstance(bus, numbers.Integral):
         raise TypeError("bus must be a bus number, got %r" % (bus,))
     o = options(tol=tol, max_iter=max_iter, faults=faults, flat=flat, xd=xd, x2=x2, x0=x0, x0_open=x0_open,
-                line_z0=line_z0, xfmr0=xfmr0)
+                z0_line=z0_line, xfmr0=xfmr0)
     buses = case.network["bus_of_node"].tolist()
     if int(bus) not in buses:
         raise ValueError("bus %d is not in the network of %s" % (bus, case.source))
