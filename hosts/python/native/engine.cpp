@@ -126,13 +126,25 @@ Admittance Assemble(Workspace &ws, const Arrays &a) {
   return y;
 }
 
+std::string Singular(const char *what) {
+  return std::string("the ") + what + " is numerically singular (is every part of the network connected to a source?)";
+}
+
+// The factors of a study's matrix; a factorization the library stops is
+// the study's error, with the library's messages behind it.
+template <class T> FactorSet<T> FactorOf(Workspace &ws, const TripletMatrix<T> &a, const char *what) {
+  try {
+    return Factor(ws, a);
+  } catch (const Error &e) {
+    throw StudyFailure(Singular(what) + ": " + e.message(), e.reports());
+  }
+}
+
 template <class T> void CheckQuality(const FactorSet<T> &f, const char *what) {
   // After the singular or growth warning the factors are left empty; the
   // smallest pivot and the growth factor tell the host.
   if (!f.complete() || !(f.min_pivot > kSingularPivot) || !(f.growth <= kMaxGrowth))
-    throw StudyFailure(std::string("the ") + what +
-                           " is numerically singular (is every part of the network connected to a source?)",
-                       f.warnings);
+    throw StudyFailure(Singular(what), f.warnings);
 }
 
 // The three sequence networks and their factors; the negative sequence
@@ -159,7 +171,7 @@ void FactorSequences(Workspace &ws, const casefile::Network &net, const study::O
       continue;
     }
     const Admittance y = Assemble(ws, seq.net[s]);
-    seq.factors[s] = Factor(ws, y.triplets);
+    seq.factors[s] = FactorOf(ws, y.triplets, names[s]);
     CheckQuality(seq.factors[s], names[s]);
   }
 }
@@ -277,11 +289,11 @@ study::PowerFlowResult PowerFlow(Workspace &ws, const casefile::Network &net, co
   const DecoupledMatrices bx = FastDecoupledMatrices(ws, n, npq, DecoupledBranchView{a.from, a.to, a.r, a.x, a.t});
   FactorSet<float> b1, b2;
   if (nref > 0) {
-    b1 = Factor(ws, bx.first);
+    b1 = FactorOf(ws, bx.first, "power-flow matrix B'");
     CheckQuality(b1, "power-flow matrix B'");
   }
   if (npq > 0) {
-    b2 = Factor(ws, bx.second);
+    b2 = FactorOf(ws, bx.second, "power-flow matrix B''");
     CheckQuality(b2, "power-flow matrix B''");
   }
 

@@ -41,7 +41,9 @@ class StudyError(Error):
 
     def __init__(self, message, reports=(), **fields):
         reports = list(reports)
-        first = reports[0] if reports else ("study", 4, 0, message)
+        # The stopping message: the first FATAL or TERMINAL one, else the first.
+        stopping = [r for r in reports if r[1] >= 4] or reports or [("study", 4, 0, message)]
+        first = stopping[0]
         fields.setdefault("routine", first[0])
         fields.setdefault("type", first[1])
         fields.setdefault("code", first[2])
