@@ -44,3 +44,29 @@ if(ORVEK_PYTHON_MODULE)
   add_dependencies(orvek_hosts orvek_python_native)
   install(TARGETS orvek_python_native LIBRARY DESTINATION ${ORVEK_PYTHON_INSTALL_DIR}/orvek)
 endif()
+
+# ---- Tests of the compiled module ------------------------------------------
+# The studies against orvek-study's numbers, every exception path, the
+# threaded road, the N-1 screening serially and on a Dask LocalCluster, the
+# pictures. They need Debian's numpy, scipy, pandas, networkx, matplotlib,
+# dask and distributed, and pytest.
+if(ORVEK_PYTHON_MODULE AND ORVEK_BUILD_TESTS AND ORVEK_HOSTS_PLAIN_BUILD)
+  execute_process(COMMAND "${ORVEK_HOST_PYTHON}" -c
+      "import pytest, numpy, scipy, pandas, networkx, matplotlib, dask.distributed"
+    RESULT_VARIABLE native_test_imports OUTPUT_QUIET ERROR_QUIET)
+  if(native_test_imports EQUAL 0)
+    set(native_test_env "PYTHONPATH=${ORVEK_PYTHON_STAGE}" "ORVEK_LIBRARY=$<TARGET_FILE:orvek>"
+        "MPLBACKEND=Agg" "DASK_DISTRIBUTED__WORKER__DAEMON=False")
+    if(TARGET orvek-study)
+      list(APPEND native_test_env "ORVEK_STUDY_PROGRAM=$<TARGET_FILE:orvek-study>")
+    endif()
+    add_test(NAME hosts.python.native
+      COMMAND "${ORVEK_HOST_PYTHON}" -B -m pytest -q -p no:cacheprovider "${CMAKE_CURRENT_LIST_DIR}/tests"
+      WORKING_DIRECTORY "${CMAKE_CURRENT_LIST_DIR}/tests")
+    set_tests_properties(hosts.python.native PROPERTIES LABELS hosts TIMEOUT 900 RUN_SERIAL TRUE
+      ENVIRONMENT "${native_test_env}")
+  else()
+    message(STATUS "orvek: the compiled module's tests need pytest, numpy, scipy, pandas, networkx, matplotlib and "
+                   "dask.distributed under ${ORVEK_HOST_PYTHON}; not registered")
+  endif()
+endif()
