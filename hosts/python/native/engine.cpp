@@ -465,28 +465,30 @@ ScreeningBatch ScreenOutages(Workspace &ws, const LoadedCase &base, std::span<co
   out.levels.assign(outages.size() * types * buses, std::numeric_limits<double>::quiet_NaN());
   out.failures.resize(outages.size());
   const bool per_unit = PerUnitCurrents(bn);
-  Sequences seq; // reused from outage to outage
-  std::vector<Complex> rhs(buses), col[3], e(buses);
-  for (auto &c : col) c.resize(buses);
+  std::vector<Complex> e(buses);
   for (std::size_t j = 0; j < buses; ++j) e[j] = {prefault_by_node[j].real(), prefault_by_node[j].imag()};
   const std::vector<float> ub = BaseVoltages(bn);
+  Sequences seq; // reused from outage to outage
   for (std::size_t oi = 0; oi < outages.size(); ++oi) {
     try {
       const std::int32_t row = outages[oi];
-      const std::shared_ptr<LoadedCase> c = WithoutBranches(base, {&row, 1});
-      const casefile::Network &net = c->net;
+      std::shared_ptr<LoadedCase> changed;
+      if (row != 0) changed = WithoutBranches(base, {&row, 1});
+      const casefile::Network &net = row != 0 ? changed->net : bn;
       // Taking a branch out changes no bus type, so the node numbers stay.
       if (net.n != bn.n || net.bus_of_node != bn.bus_of_node)
         throw study::StudyError("the outage changes the network's buses");
       FactorSequences(ws, net, o, seq);
-      for (std::int32_t k = 1; k <= net.n; ++k) {
-        Columns(ws, seq, k, rhs, col);
-        const std::size_t kk = static_cast<std::size_t>(k - 1);
-        const Complex zkk[3] = {col[0][kk], col[1][kk], col[2][kk]};
+      // Every node's driving-point impedances from the factors at once.
+      const std::vector<NodeFaultLevels> levels =
+          FaultLevels(ws, SequenceFactors{seq.Of(0), seq.Of(1), seq.Of(2)}, ub, e);
+      for (std::size_t kk = 0; kk < buses; ++kk) {
+        const std::int32_t k = static_cast<std::int32_t>(kk + 1);
         for (std::size_t t = 0; t < types; ++t) {
-          const study::FaultRecord r = Record(ws, o.faults[t], k, ub[kk], e[kk], zkk);
-          out.levels[(oi * types + t) * buses + kk] =
-              OutputCurrent(net, per_unit, std::max({r.ia, r.ib, r.ic}), k);
+          const PhaseCurrents &p = levels[kk].of(static_cast<FaultType>(o.faults[t])).phase;
+          const float largest =
+              std::max({std::hypot(p.ia.re, p.ia.im), std::hypot(p.ib.re, p.ib.im), std::hypot(p.ic.re, p.ic.im)});
+          out.levels[(oi * types + t) * buses + kk] = OutputCurrent(net, per_unit, largest, k);
         }
       }
     } catch (const std::exception &ex) {

@@ -65,9 +65,12 @@ std::vector<std::complex<float>> Prefault(const casefile::Network &net, const st
 bool PerUnitCurrents(const casefile::Network &net);
 double OutputCurrent(const casefile::Network &net, bool per_unit, double pu, std::int32_t node);
 
-// Contingency screening: for every outage (a list of branch-table rows
-// taken out together; one row per outage here) the largest phase current
-// of each fault type at every bus, in output units. Element
+// Contingency screening: for every outage (a branch-table row taken out;
+// 0 for the network as it is) the largest phase current of each fault type
+// at every bus, in output units, from the fault levels of every node at
+// once (FaultLevels: the driving-point impedances from the factors, not a
+// solve per node; they agree with the solved columns' within the
+// single-precision factors' rounding). Element
 // [(o * types + t) * buses + j] belongs to outage o, fault type t and the
 // base network's node j + 1. One workspace and one set of factors serve the
 // whole batch. An outage the study cannot run (a disconnected network) is

@@ -1,6 +1,12 @@
 """Contingency fault screening: the fault levels at every bus over a list of
 single-branch outages (N-1), serially or on a Dask cluster.
 
+The levels of every bus come at once from the diagonals of the inverses of
+the sequence networks (the library's FaultLevels, from the factors): they
+agree with fault_levels (a solve per bus, the command line's road) within
+the single-precision factors' rounding, and the base case is computed the
+same way as the outages.
+
 Outages are screened in batches; one batch is one task, which reuses one
 workspace and one set of sequence factors from outage to outage. On Dask
 the case is scattered to every worker once; tasks carry only their branch
@@ -143,7 +149,8 @@ def contingency_fault_levels(case, outages=None, client=None, faults=DEFAULT_FAU
     else:
         e, _ = study._prefault(case, study.options(tol=tol, max_iter=max_iter), None)
 
-    base = _base_levels(case, o, e)
+    # The base case through the same road as the outages (row 0: none out).
+    base = _native.screen_outages(case._native, np.zeros(1, np.int32), o, e)[0][0]
 
     if batch_size is None:
         workers = 1
@@ -174,14 +181,3 @@ def contingency_fault_levels(case, outages=None, client=None, faults=DEFAULT_FAU
         failed.update(bfailed)
     unit = "pu" if (case.network["base_kv"] <= 0).any() else "kA"
     return ContingencyLevels(case, codes, rows, base, high, high_at, low, low_at, failed, unit)
-
-
-def _base_levels(case, o, e):
-    """The base case's levels (types x nodes) through the fault study."""
-    net = case.network
-    nodes = np.arange(1, net["n"] + 1, dtype=np.int32)
-    raw = _native.faults(case._native, o, e, nodes)
-    types = len(o.faults)
-    largest = np.maximum(np.maximum(raw["ia"], raw["ib"]), raw["ic"])
-    # Records come node by node, the fault types in order within a node.
-    return largest.reshape(net["n"], types).T
