@@ -5,7 +5,9 @@
 # .py files and the module), which the tests put on PYTHONPATH.
 option(ORVEK_BUILD_PYTHON_MODULE "Build the compiled Python module when pybind11 and Python are found" ON)
 set(ORVEK_PYTHON_MODULE FALSE)
-if(ORVEK_BUILD_PYTHON_MODULE AND ORVEK_HOST_PYTHON)
+# Not in sanitizer builds: python3 cannot load the sanitizers' run-times
+# after its start, so the module could not be imported there.
+if(ORVEK_BUILD_PYTHON_MODULE AND ORVEK_HOST_PYTHON AND NOT ORVEK_SANITIZE)
   set(PYBIND11_FINDPYTHON ON)
   set(Python_EXECUTABLE "${ORVEK_HOST_PYTHON}")
   find_package(Python COMPONENTS Interpreter Development.Module QUIET)
@@ -56,7 +58,7 @@ if(ORVEK_PYTHON_MODULE AND ORVEK_BUILD_TESTS AND ORVEK_HOSTS_PLAIN_BUILD)
     RESULT_VARIABLE native_test_imports OUTPUT_QUIET ERROR_QUIET)
   if(native_test_imports EQUAL 0)
     set(native_test_env "PYTHONPATH=${ORVEK_PYTHON_STAGE}" "ORVEK_LIBRARY=$<TARGET_FILE:orvek>"
-        "MPLBACKEND=Agg" "DASK_DISTRIBUTED__WORKER__DAEMON=False")
+        "MPLBACKEND=Agg")
     if(TARGET orvek-study)
       list(APPEND native_test_env "ORVEK_STUDY_PROGRAM=$<TARGET_FILE:orvek-study>")
     endif()
