@@ -46,14 +46,14 @@ Complex ZeroBelowThreshold(Complex x, float scale) {
 
 } // namespace
 
-FaultCurrents FaultNodeCurrents(std::int32_t itype, float ub, Complex e, Complex z0, Complex z1, Complex z2) {
-  const FaultConnection c = ConnectionOf(itype, z0, z2);
+FaultCurrents FaultNodeCurrents(std::int32_t itype, float ubk, Complex ek, Complex z0k, Complex z1k, Complex z2k) {
+  const FaultConnection c = ConnectionOf(itype, z0k, z2k);
   FaultCurrents f;
-  f.i1 = cdiv(e, cadd(z1, c.zf));
+  f.i1 = cdiv(ek, cadd(z1k, c.zf));
   f.i2 = cmul(c.c2, f.i1);
   f.i0 = cmul(c.c0, f.i1);
   // 100·√3/UB(K), formed as 100 / (UB(K) / √3) in that order.
-  const float ci = kCurrentScale / (ub / kSqrt3);
+  const float ci = kCurrentScale / (ubk / kSqrt3);
   f.i1 = ZeroBelowThreshold(f.i1, ci);
   f.i2 = ZeroBelowThreshold(f.i2, ci);
   f.i0 = ZeroBelowThreshold(f.i0, ci);

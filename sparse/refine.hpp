@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 #include "sparse/double_values.hpp"
@@ -63,10 +64,19 @@ template <class T> double NormInf(const TripletView<T> &a, bool transposed, std:
   return m;
 }
 
+// The largest magnitude; NaN when any value is NaN, so that a solution
+// spoilt by one is never reported as converged.
 template <class V> double MaxMagnitude(std::span<const V> v) {
   double m = 0.0;
-  for (const V &x : v) m = std::max(m, dabs(x));
-  return m;
+  bool nan = false;
+  for (const V &x : v) {
+    const double a = dabs(x);
+    if (a > m)
+      m = a;
+    else if (a != a)
+      nan = true;
+  }
+  return nan ? std::numeric_limits<double>::quiet_NaN() : m;
 }
 
 template <class V> V Dot(std::span<const V> u, std::span<const V> v) {
@@ -190,10 +200,8 @@ RefineResult Refine(const TripletView<T> &a, bool transposed, std::span<const Wi
   using V = Wide<T>;
   const double anorm = NormInf(a, transposed, v.sums);
   const double bnorm = MaxMagnitude<V>(b);
-  const auto backward = [&](double rn, double xn) {
-    const double den = anorm * xn + bnorm;
-    return den > 0.0 ? rn / den : 0.0;
-  };
+  // A zero residual is exact; a NaN anywhere stays NaN.
+  const auto backward = [&](double rn, double xn) { return rn == 0.0 ? 0.0 : rn / (anorm * xn + bnorm); };
   std::fill(v.x.begin(), v.x.end(), V{});
   std::fill(v.zero.begin(), v.zero.end(), V{});
   std::copy(b.begin(), b.end(), v.r.begin());

@@ -380,6 +380,22 @@ TEST_P(RefinedSolve, BackwardErrorOfDoubleAccuracy) {
   if (d.second.n > 0) CheckRefined<float, double>(ws, d.second, "power_flow_second");
 }
 
+// A zero right-hand side is solved by zero exactly; a NaN in it is never
+// reported as converged.
+TEST(RefinedSolveEdges, ZeroAndNotANumber) {
+  ORVEK_LOAD_NET(t, "case9");
+  Workspace ws;
+  const Admittance y = AssembleAdmittance(ws, t.n, t.branches());
+  const FactorSet<Complex> f = Factor(ws, y.triplets);
+  std::vector<cd> b(static_cast<Sz>(t.n), 0.0);
+  const RefinedSolution<cd> zero = SolveRefined(ws, f, y.triplets, b);
+  EXPECT_EQ(zero.backward_error, 0.0);
+  EXPECT_EQ(zero.iterations, 0);
+  for (const cd &x : zero.x) EXPECT_EQ(x, 0.0);
+  b[2] = cd(std::nan(""), 0.0);
+  EXPECT_TRUE(std::isnan(SolveRefined(ws, f, y.triplets, b).backward_error));
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, RefinedSolve, testing::ValuesIn(kAllCases),
                          [](const testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
 
