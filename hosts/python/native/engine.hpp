@@ -13,14 +13,81 @@
 
 #include "orvek/orvek.hpp"
 #include "tools/casefile/matpower.hpp"
-#include "tools/study/study.hpp"
 
+#include <complex>
 #include <memory>
+#include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace orvek::pyhost {
+
+// The command line's options, results and errors, as tools/study/options.hpp
+// and tools/study/study.hpp state them (held here so that this module
+// builds on its own while the study becomes a library).
+namespace study {
+
+class StudyError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class FaultType : int { kThreePhase = 1, kPhasePhase = 2, kPhasePhaseEarth = 3, kPhaseEarth = 4 };
+enum class Transformer0 { kPass, kBlock };
+
+struct Options {
+  double tolerance = 1e-4;   // per unit on the case's MVA base
+  int max_iterations = 100;  // P and Q half-iterations count as one
+  std::vector<FaultType> faults{FaultType::kThreePhase};
+  bool flat_prefault = false;
+  double xd = 0.2;           // generator subtransient reactance, machine base
+  std::optional<double> x2;  // default: xd
+  std::optional<double> x0;  // default: xd; nullopt with x0_open
+  bool x0_open = false;      // generators ungrounded in the zero sequence
+  double line_z0 = 3.0;      // zero-sequence line impedance / positive
+  Transformer0 transformer0 = Transformer0::kPass;
+
+  double X2() const { return x2 ? *x2 : xd; }
+  double X0() const { return x0 ? *x0 : xd; }
+};
+
+struct PowerFlowResult {
+  bool converged = false;
+  int iterations = 0;
+  double max_dp = 0, max_dq = 0; // largest mismatch at the end, per unit
+  int worst_p_node = 0, worst_q_node = 0;
+  std::vector<float> vm, va;     // per node: |V| per unit, angle in radians
+  std::vector<float> p, q;       // per node: injected power from the final voltages
+  std::vector<float> slack_pq;   // P, Q of the reference node
+  double resolution = 0;         // single-precision resolution of the node powers
+  int resolution_node = 0;
+};
+
+struct FaultRecord {
+  std::int32_t node = 0;
+  FaultType type = FaultType::kThreePhase;
+  std::complex<float> i0, i1, i2; // sequence fault currents, per unit
+  float ia = 0, ib = 0, ic = 0;   // phase current magnitudes, per unit
+  float va = 0, vb = 0, vc = 0;   // phase voltage magnitudes at the fault node, per unit
+  float zkk1 = 0;                 // |Z1(K,K)|, per unit
+};
+
+struct FaultDetail {
+  FaultType type = FaultType::kThreePhase;
+  std::vector<std::complex<float>> vpa, vpb, vpc; // per node
+  std::vector<std::complex<float>> iba, ibb, ibc; // per branch
+};
+
+struct FaultStudy {
+  bool per_unit_currents = false; // some or all base voltages are 0
+  std::vector<FaultRecord> records;
+  std::vector<FaultDetail> details; // one per fault type, for a single-node study
+  std::int32_t detail_node = 0;
+};
+
+} // namespace study
 
 // A case as read: the text (so that it can be sent elsewhere and read
 // again), its tables and its network in power-flow node order.

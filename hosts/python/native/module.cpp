@@ -110,7 +110,7 @@ void TranslateErrors(std::exception_ptr p) {
                             py::arg("text") = std::string(e.what())));
   } catch (const orvek::pyhost::StudyFailure &e) {
     Raise("StudyError", py::dict(py::arg("message") = std::string(e.what()), py::arg("reports") = Reports(e.reports())));
-  } catch (const orvek::study::StudyError &e) {
+  } catch (const orvek::pyhost::study::StudyError &e) {
     Raise("StudyError", py::dict(py::arg("message") = std::string(e.what())));
   } catch (const orvek::casefile::CaseError &e) {
     Raise("CaseError", py::dict(py::arg("message") = std::string(e.what())));
@@ -276,8 +276,8 @@ py::dict NetworkOf(const LoadedCase &c) {
   return d;
 }
 
-py::dict PowerFlow(const CaseHandle &c, const orvek::study::Options &o, PyWorkspace *ws) {
-  orvek::study::PowerFlowResult r;
+py::dict PowerFlow(const CaseHandle &c, const orvek::pyhost::study::Options &o, PyWorkspace *ws) {
+  orvek::pyhost::study::PowerFlowResult r;
   {
     py::gil_scoped_release nogil;
     Lease lease(ws);
@@ -292,9 +292,9 @@ py::dict PowerFlow(const CaseHandle &c, const orvek::study::Options &o, PyWorksp
   return d;
 }
 
-py::dict Faults(const CaseHandle &c, const orvek::study::Options &o, const CArray &prefault, const IArray &nodes,
+py::dict Faults(const CaseHandle &c, const orvek::pyhost::study::Options &o, const CArray &prefault, const IArray &nodes,
                 PyWorkspace *ws) {
-  orvek::study::FaultStudy s;
+  orvek::pyhost::study::FaultStudy s;
   const std::span<const std::complex<float>> e(prefault.data(), static_cast<std::size_t>(prefault.size()));
   {
     py::gil_scoped_release nogil;
@@ -354,7 +354,7 @@ py::dict Faults(const CaseHandle &c, const orvek::study::Options &o, const CArra
   return d;
 }
 
-py::tuple Screen(const CaseHandle &c, const IArray &outages, const orvek::study::Options &o, const CArray &prefault,
+py::tuple Screen(const CaseHandle &c, const IArray &outages, const orvek::pyhost::study::Options &o, const CArray &prefault,
                  PyWorkspace *ws) {
   orvek::pyhost::ScreeningBatch b;
   const std::span<const std::complex<float>> e(prefault.data(), static_cast<std::size_t>(prefault.size()));
@@ -399,15 +399,15 @@ PYBIND11_MODULE(_native, m) {
   m.def("branch_flows", &BranchFlowsOf, py::arg("powers"), py::arg("from_"), py::arg("to"), py::arg("z"),
         py::arg("ya"), py::arg("yb"), py::arg("v"), ws);
 
-  py::enum_<orvek::study::FaultType>(m, "FaultType")
-      .value("three_phase", orvek::study::FaultType::kThreePhase)
-      .value("phase_to_phase", orvek::study::FaultType::kPhasePhase)
-      .value("two_phase_to_earth", orvek::study::FaultType::kPhasePhaseEarth)
-      .value("single_phase_to_earth", orvek::study::FaultType::kPhaseEarth);
-  py::enum_<orvek::study::Transformer0>(m, "Transformer0")
-      .value("pass_", orvek::study::Transformer0::kPass)
-      .value("block", orvek::study::Transformer0::kBlock);
-  using orvek::study::Options;
+  py::enum_<orvek::pyhost::study::FaultType>(m, "FaultType")
+      .value("three_phase", orvek::pyhost::study::FaultType::kThreePhase)
+      .value("phase_to_phase", orvek::pyhost::study::FaultType::kPhasePhase)
+      .value("two_phase_to_earth", orvek::pyhost::study::FaultType::kPhasePhaseEarth)
+      .value("single_phase_to_earth", orvek::pyhost::study::FaultType::kPhaseEarth);
+  py::enum_<orvek::pyhost::study::Transformer0>(m, "Transformer0")
+      .value("pass_", orvek::pyhost::study::Transformer0::kPass)
+      .value("block", orvek::pyhost::study::Transformer0::kBlock);
+  using orvek::pyhost::study::Options;
   py::class_<Options>(m, "Options", "The study options of orvek-study, with its defaults.")
       .def(py::init<>())
       .def_readwrite("tolerance", &Options::tolerance)
