@@ -9,6 +9,8 @@
 // road, which reports what is wrong.
 #include "native/native_internal.hpp"
 
+#include <new>
+
 #include "sparse/entry_checks.hpp"
 #include "sparse/refine.hpp"
 #include "sparse/solve_direct.hpp"
@@ -28,6 +30,8 @@ constexpr std::string_view kFactorName = "Factor";
 constexpr Rejection kTripletSizes{
     1, "IROW holds %(I1) and JCOL %(I2) entries; both must hold NZ = %(I3), one per value."};
 constexpr Rejection kFactorRoom{2, "NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds 2147483647."};
+constexpr Rejection kFactorMemory{
+    3, "The factor storage of 3*NZ entries for NZ = %(I1) and the pivots of N = %(I2) cannot be allocated."};
 
 constexpr std::string_view kSolveName = "Solve";
 constexpr Rejection kIncomplete{
@@ -37,7 +41,7 @@ constexpr Rejection kFactorShape{
 constexpr Rejection kFactorIndex{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Rejection kVectorSize{4, "%(L1) holds %(I1) values; it must hold N = %(I2)."};
 
-template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a) {
+template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a) try {
   native::CallScope scope(ws, kFactorName);
   const std::int32_t nz = a.nz();
   {
@@ -48,15 +52,29 @@ template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T>
     checks.passed();
     scope.check();
   }
-  // The driver checks N and NZ itself (and every row and column number).
+  // The driver checks N and NZ itself (and every row and column number);
+  // an order or a count it refuses (N or NZ below 1, a workspace
+  // 15*N + 5*NZ, 6*NZ for complex values, beyond the largest integer) is
+  // refused before the factor arrays are touched, so they are sized only
+  // for what it accepts.
   FactorSet<T> f;
   f.n = a.n;
-  const std::size_t room = 3 * Size(nz);
-  f.fac.assign(room, T{});
-  f.irfac.assign(room, 0);
-  f.jcfac.assign(room, 0);
-  f.ipvt.assign(Size(a.n), 0);
-  f.jpvt.assign(Size(a.n), 0);
+  const float least = 15.0f * static_cast<float>(a.n) +
+                      static_cast<float>(sparse::SparseTraits<T>::kDriverPerNz) * static_cast<float>(nz);
+  const bool accepted = a.n >= 1 && nz >= 1 && !(least > static_cast<float>(INT32_MAX));
+  const std::size_t room = accepted ? 3 * Size(nz) : 0;
+  try {
+    f.fac.assign(room, T{});
+    f.irfac.assign(room, 0);
+    f.jcfac.assign(room, 0);
+    f.ipvt.assign(accepted ? Size(a.n) : 0, 0);
+    f.jpvt.assign(accepted ? Size(a.n) : 0, 0);
+  } catch (const std::bad_alloc &) {
+    Checks checks(scope, kFactorName);
+    checks.require(false, kFactorMemory, {nz, a.n});
+    checks.passed();
+    scope.check();
+  }
   std::int32_t iparam[sparse::kIparamSize] = {};
   float rparam[sparse::kRparamSize] = {};
   std::int32_t nfac = Count(room), nl = 0;
@@ -81,6 +99,8 @@ template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T>
   f.irfac.resize(Size(nfac));
   f.jcfac.resize(Size(nfac));
   return f;
+} catch (...) {
+  native::RethrowAllocationFailure(kFactorName);
 }
 
 } // namespace
@@ -161,7 +181,7 @@ template void SolveChecked<Complex>(CallScope &, const FactorSet<Complex> &, std
 namespace {
 
 template <class T>
-void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) {
+void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) try {
   native::CallScope scope(ws, kSolveName);
   native::CheckFactors(scope, f);
   {
@@ -173,6 +193,8 @@ void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::
   }
   native::SolveFast(scope, f, b, x, path);
   scope.check();
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
 
 constexpr std::string_view kRefinedName = "SolveRefined";
@@ -182,7 +204,7 @@ constexpr Rejection kMatrixEntry{7, "Entry %(I1) of the matrix lies at row %(I2)
 
 template <class T>
 RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, const TripletMatrix<T> &a,
-                                          std::span<const Wide<T>> b, Path path) {
+                                          std::span<const Wide<T>> b, Path path) try {
   native::CallScope scope(ws, kRefinedName);
   native::CheckFactors(scope, f);
   {
@@ -235,6 +257,8 @@ RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, 
   out.iterations = r.solves;
   out.backward_error = r.backward_error;
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure(kRefinedName);
 }
 
 } // namespace
@@ -255,7 +279,7 @@ RefinedSolution<double> SolveRefined(Workspace &ws, const FactorSet<float> &f, c
 }
 RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSet<Complex> &f,
                                                    const TripletMatrix<Complex> &a,
-                                                   std::span<const std::complex<double>> b, Path path) {
+                                                   std::span<const std::complex<double>> b, Path path) try {
   // std::complex<double> is laid out as two doubles, real part first (the
   // standard guarantees it), as the library's double pair is.
   static_assert(sizeof(std::complex<double>) == sizeof(sparse::ComplexD));
@@ -267,17 +291,24 @@ RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSe
   out.iterations = r.iterations;
   out.backward_error = r.backward_error;
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure(kRefinedName);
 }
 
-std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) {
+std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) try {
   std::vector<float> x(b.size());
   SolveImpl<float>(ws, f, b, x, path);
   return x;
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
-std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, Path path) {
+std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b,
+                           Path path) try {
   std::vector<Complex> x(b.size());
   SolveImpl<Complex>(ws, f, b, x, path);
   return x;
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
 
 } // namespace orvek

@@ -37,6 +37,18 @@ in-out arguments:
     r = orvek.MatricaY(BSH=[], KSH=[], NSH=0, N=2, Z=[0.5j], YA=[0.25j], YB=[0.25j],
                        NODES=[[1, 2]], NB=1)
     r.NZ, r.A          # 4, array([0.-1.75j, 0.-1.75j, 0.+2.j, 0.+2.j], dtype=complex64)
+
+In the ctypes layer complex arrays are numpy complex arrays (converted to
+and from the split-complex layout), tables such as NODES are (rows, 2)
+integer arrays, dense matrices (n, n) arrays; outputs are trimmed to the
+entries that carry results (IROW to NZ, SA to IJA(N+1)-1 ...). Counts, node
+numbers and indices are the library's: 1-based. Arrays are checked against
+the leading dimensions and against what the routine reads before the call,
+counts against the capacities before anything is allocated for them, and
+every value converts only without loss: a string, None or a complex value
+where a real one is wanted is a TypeError; 1.9 or 2**32 + 1 for an integer,
+or a value single precision would turn into infinity or zero, a ValueError
+naming the argument.
 """
 
 from ._core import ENVIRONMENT_VARIABLE, FUNCTIONS, ROUTINES, call, find_library, library
