@@ -12,7 +12,8 @@
 //    the same kernels run, with the same orders of summation and pivoting.
 //  - Every call takes a Workspace the caller owns: its work storage and its
 //    own error state. Calls with different workspaces may run at once on
-//    different threads; one workspace serves one call at a time.
+//    different threads; one workspace serves one call at a time (a second
+//    call on it while one runs is refused with Error, see Workspace).
 //  - What the exported routine would print and stop on is thrown as
 //    orvek::Error; the process, its standard output and the exported
 //    routines' error state are never touched. Warnings are returned in the
@@ -22,6 +23,8 @@
 //    Error before anything is computed.
 #pragma once
 
+#include <array>
+#include <complex>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -74,7 +77,11 @@ private:
 };
 
 // Work storage and error state of native calls; reusable, grows to the
-// largest problem it has served. Movable, not copyable.
+// largest problem it has served. Movable, not copyable. A call with a
+// workspace that was moved from (until a Workspace is assigned to it), or
+// with one that is serving a call on another thread, throws Error
+// (routine "Workspace"); so does a call that cannot obtain the memory it
+// needs (routine "Memory", instead of std::bad_alloc).
 class Workspace {
 public:
   Workspace();
@@ -85,7 +92,7 @@ public:
   Workspace &operator=(const Workspace &) = delete;
 
   struct Impl; // internal
-  Impl &impl() { return *impl_; }
+  Impl *impl() noexcept { return impl_.get(); } // null after a move
 
 private:
   std::unique_ptr<Impl> impl_;
@@ -155,6 +162,27 @@ TripletMatrix<Complex> AssembleTriplets(Workspace &ws, std::int32_t n, const Bra
                                         std::span<const std::int32_t> status = {});
 
 // ===========================================================================
+// Reduction of an assembled matrix
+// ===========================================================================
+
+// y (order N + 1) without the row and column of node kref, the other nodes
+// renumbered: new node i is old node iold[i - 1] (N elements), old node c
+// becomes inew[c - 1] (N + 1 elements; the entry of kref is not read). The
+// values stay as they are (no elimination). Both forms of the reduced
+// matrix of order N (as MatricaYR): the triplet list with the diagonals of
+// new nodes 1..N first, then the off-diagonals row by row with ascending
+// columns, and the row-indexed form in that order.
+Admittance ReduceAdmittance(Workspace &ws, const RowIndexed &y, std::int32_t kref,
+                            std::span<const std::int32_t> iold, std::span<const std::int32_t> inew);
+
+// y (order NIN) without the columns of the nodes flagged in idrop (NIN
+// elements, non-zero removes) and with the rows of iold only (N elements),
+// renumbered through inew (NIN elements, read for kept columns): the
+// triplet list of order N (as MatYR), in the order of ReduceAdmittance.
+TripletMatrix<Complex> ReduceTriplets(Workspace &ws, const RowIndexed &y, std::span<const std::int32_t> idrop,
+                                      std::span<const std::int32_t> iold, std::span<const std::int32_t> inew);
+
+// ===========================================================================
 // Sparse LU factorization and solve
 // ===========================================================================
 
@@ -199,6 +227,31 @@ void Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, s
            Path path = Path::kPlain);
 void Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, std::span<Complex> x,
            Path path = Path::kPlain);
+
+// A solution refined to double accuracy from single-precision factors: the
+// residual b - A·x is formed in double against the matrix's triplets, the
+// correction solved with the factors and added in double, until the
+// residual stops falling. Factors too far from A for such corrections to
+// converge (a large growth factor on an ill-conditioned matrix) go on with
+// corrections by flexible GMRES in double, preconditioned by the factors.
+// iterations counts the solves with the factors after the first;
+// backward_error is the normwise ||b - A·x|| / (||A||·||x|| + ||b||) of the
+// returned x (infinity norms).
+template <class D> struct RefinedSolution {
+  std::vector<D> x;
+  std::int32_t iterations = 0;
+  double backward_error = 0.0;
+};
+
+// Solves A·x = b (or the transpose, the conjugate transpose for complex
+// values) with the factor set f of the matrix a, refined to double
+// accuracy; b holds n values.
+RefinedSolution<double> SolveRefined(Workspace &ws, const FactorSet<float> &f, const TripletMatrix<float> &a,
+                                     std::span<const double> b, Path path = Path::kPlain);
+RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSet<Complex> &f,
+                                                   const TripletMatrix<Complex> &a,
+                                                   std::span<const std::complex<double>> b,
+                                                   Path path = Path::kPlain);
 
 // Fill-in of a factor set: factor entries stored minus entries of the matrix.
 template <class T> std::int64_t FillIn(const FactorSet<T> &f, const TripletMatrix<T> &a) {
@@ -245,13 +298,69 @@ struct SequenceFactors {
   const FactorSet<Complex> &negative;
 };
 
-// The fault-study road for every node k in `nodes` (all nodes 1..n when
-// empty): a unit current injected at k in each sequence network gives the
-// impedance columns (as BSC), the fault computation (as NaponiKV) the
-// currents. Element j of the result belongs to nodes[j] (or node j + 1).
+// The fault-study road for every node k in `nodes`: a unit current
+// injected at k in each sequence network gives the impedance columns (as
+// BSC), the fault computation (as NaponiKV) the currents. With `nodes`
+// empty every node 1..n is studied, and since only Z(k,k) enters the
+// currents they come from the diagonals of the inverses (as FaultLevels
+// without the matrices) instead of n solves per network: the same formulas
+// on driving-point impedances that agree with the solved columns' within
+// the single-precision factors' rounding. Element j of the result belongs
+// to nodes[j] (or node j + 1).
 std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const SequenceFactors &factors,
                                       std::span<const float> ub, std::span<const Complex> e,
                                       std::span<const std::int32_t> nodes = {});
+
+// Fault levels: every fault type of Fault at every node at once. The
+// driving-point impedances Z0(k,k), Z1(k,k), Z2(k,k) are the diagonals of
+// the inverses of the three sequence matrices, taken from the factors
+// without a solve per node (the inverse on the pattern of the factors,
+// formed in double from the last row up); the currents follow from them
+// with Fault's formulas, coefficients and thresholds (only the fault
+// node's values enter them). Voltages at other nodes stay the business of
+// Fault and FaultStudy.
+inline constexpr std::int32_t kFaultTypeCount = 4;
+
+// Phase currents into the fault: Ia = I0 + (I2 + I1),
+// Ib = I0 + (a·I2 + a²·I1), Ic = I0 + (a²·I2 + a·I1).
+struct PhaseCurrents {
+  Complex ia, ib, ic;
+};
+
+// One fault type at one node.
+struct FaultLevel {
+  FaultCurrents sequence; // I0, I1, I2 as Fault returns them
+  PhaseCurrents phase;
+};
+
+// Every fault type at one node, and the impedances they were computed from.
+struct NodeFaultLevels {
+  std::int32_t node = 0;                               // 1-based node number
+  Complex z0, z1, z2;                                  // Z0(k,k), Z1(k,k), Z2(k,k)
+  std::array<FaultLevel, kFaultTypeCount> by_type{};   // element itype - 1 (kThreePhase .. kSinglePhaseToEarth)
+  const FaultLevel &of(FaultType t) const { return by_type[static_cast<std::size_t>(t - 1)]; }
+};
+
+// The matrices the sequence factor sets were computed from (optional).
+// When a factor set's matrix is given, its diagonal of the inverse comes
+// from the matrix refactored in double along the factor set's pivot order
+// and pattern (double accuracy, about 1e-12 relative); otherwise from the
+// single-precision factors, with recurrences in double (the accuracy of
+// the factors: a relative error of a few units of single precision times
+// the condition of the driving-point impedance).
+struct SequenceMatrices {
+  const TripletMatrix<Complex> *zero = nullptr;
+  const TripletMatrix<Complex> *positive = nullptr;
+  const TripletMatrix<Complex> *negative = nullptr;
+};
+
+// Fault levels at every node k in `nodes` (all nodes 1..n when empty);
+// element j of the result belongs to nodes[j] (or node j + 1). e the
+// pre-fault voltages, ub the base voltages (thresholds only), n elements
+// each. A factor set given for several sequences is used once.
+std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &factors, std::span<const float> ub,
+                                         std::span<const Complex> e, std::span<const std::int32_t> nodes = {},
+                                         const SequenceMatrices &matrices = {});
 
 // Current entering every branch at its first end and leaving at its second
 // (as StruiKV), and the complex powers there (as Sg), from node voltages v.
