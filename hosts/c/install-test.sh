@@ -54,6 +54,16 @@ check "C host builds from the moved tree" build_with_pkg_config "$moved" "$work/
 check "C host (moved tree) runs" env LD_LIBRARY_PATH="$moved/$libdir" "$work/c-moved"
 check "find_package works from the moved tree" cmake -S "$here" -B "$work/c-cmake-moved" -DCMAKE_PREFIX_PATH="$moved"
 
+# The installed study program finds the library through its relative RPATH,
+# in place and in the moved tree, without LD_LIBRARY_PATH.
+study=bin/orvek-study
+if [ -f "$build/tools/orvek-study" ]; then
+  runpath=$(objdump -p "$prefix/$study" 2>/dev/null | awk '$1 == "RUNPATH" || $1 == "RPATH" {print $2}')
+  check "orvek-study's RUNPATH is relative to it (got '$runpath')" test "${runpath#\$ORIGIN}" != "$runpath"
+  check "installed orvek-study runs" env -u LD_LIBRARY_PATH "$prefix/$study"
+  check "orvek-study (moved tree) runs" env -u LD_LIBRARY_PATH "$moved/$study"
+fi
+
 # 3. The Fortran module from the installed tree.
 fmoddir=$(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --variable=fmoddir orvek)
 if command -v gfortran >/dev/null && [ -f "$fmoddir/orvek.mod" ]; then
