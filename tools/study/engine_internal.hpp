@@ -5,7 +5,9 @@
 
 #include "orvek/orvek.hpp"
 
+#include <complex>
 #include <string>
+#include <vector>
 
 namespace orvek::study {
 
@@ -17,12 +19,30 @@ inline constexpr double kLargestMagnitude = 1e12;
 // Margin beyond a reactive limit (per unit) before a generator counts as
 // outside it, and of the voltage before a bus held at a limit returns.
 inline constexpr double kLimitSlack = 1e-6;
+// Refinements of each fast decoupled correction (see engine_power_flow.cpp).
+inline constexpr int kRefinements = 1;
 
 std::string Number(double v); // %.6g
 std::string BranchName(const casefile::Network &net, const casefile::NetworkBranch &b);
 // Throws StudyError "<what> = v is outside the range ..." unless v is 0 or
 // within [kSmallestMagnitude, kLargestMagnitude] in magnitude.
 void CheckSingleRange(double v, const std::string &what);
+
+// A complex matrix in double precision, compressed rows: the host's own
+// network model, against which the single-precision results are refined.
+struct HostMatrix {
+  struct Entry {
+    std::int32_t row, col; // 0-based
+    std::complex<double> v;
+  };
+  std::vector<std::int32_t> start, col; // start: n + 1 pointers
+  std::vector<std::complex<double>> val;
+  // Sums entries at the same position.
+  static HostMatrix FromEntries(std::int32_t n, std::vector<Entry> entries);
+  // out = b - A·x
+  void Residual(const std::vector<std::complex<double>> &b, const std::vector<std::complex<double>> &x,
+                std::vector<std::complex<double>> &out) const;
+};
 
 // Factor with the default room; when the elimination needs more (the
 // workspace-limit stop), again with twice the room, up to kMaxRoomFactor

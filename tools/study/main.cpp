@@ -116,13 +116,15 @@ int Run(int argc, char **argv) {
   run.flat_prefault = o.flat_prefault;
   run.notes = c.notes;
 
-  std::int32_t fault_node = 0;
-  if (o.run_faults && o.fault_bus) {
-    const auto it = net.node_of_bus.find(static_cast<std::int32_t>(*o.fault_bus));
-    if (it == net.node_of_bus.end() || *o.fault_bus != static_cast<std::int32_t>(*o.fault_bus))
-      throw StudyError(net.source + ": bus " + std::to_string(*o.fault_bus) + " is not in the network");
-    fault_node = it->second;
-  }
+  auto node_of = [&](long bus) {
+    const auto it = net.node_of_bus.find(static_cast<std::int32_t>(bus));
+    if (it == net.node_of_bus.end() || bus != static_cast<std::int32_t>(bus))
+      throw StudyError(net.source + ": bus " + std::to_string(bus) + " is not in the network");
+    return it->second;
+  };
+  const std::int32_t fault_node = o.run_faults && o.fault_bus ? node_of(*o.fault_bus) : 0;
+  std::vector<std::int32_t> fault_nodes;
+  for (long bus : o.fault_buses) fault_nodes.push_back(node_of(bus));
 
   progress.Begin("power flow");
   run.pf = SolvePowerFlow(c, o.power_flow, progress.Callback());
@@ -154,7 +156,7 @@ int Run(int argc, char **argv) {
     const std::vector<std::complex<double>> e = PrefaultVoltages(c, o.flat_prefault ? nullptr : &pf);
     progress.Begin("fault levels");
     if (fault_node > 0) run.details = DetailedFault(c, o.faults, e, fault_node);
-    else run.faults = ComputeFaultLevels(c, o.faults, e, {}, progress.Callback());
+    else run.faults = ComputeFaultLevels(c, o.faults, e, fault_nodes, progress.Callback());
     progress.End();
     std::ostringstream s;
     s << "sequence data: generators x'' " << o.faults.xd << ", x2 " << o.faults.X2() << ", x0 "

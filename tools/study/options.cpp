@@ -106,6 +106,11 @@ Options ParseOptions(int argc, char **argv) {
       o.run_faults = false;
     } else if (arg == "--node") {
       o.fault_bus = ParseInteger(arg, next());
+    } else if (arg == "--buses") {
+      std::stringstream list(next());
+      std::string item;
+      while (std::getline(list, item, ',')) o.fault_buses.push_back(ParseInteger(arg, item));
+      if (o.fault_buses.empty()) throw UsageError("--buses needs a list of bus numbers");
     } else if (arg == "--flat") {
       no_value();
       o.flat_prefault = true;
@@ -194,6 +199,7 @@ std::string HelpText() {
        "  --no-faults          power flow only\n"
        "  --node BUS           fault at this bus only (bus number of the case); adds\n"
        "                       the phase voltages of every bus and the branch currents\n"
+       "  --buses B1,B2,...    fault levels at these buses only (default: every bus)\n"
        "  --flat               pre-fault voltages 1.0 per unit instead of the power flow's\n"
        "  --xd X               generator subtransient reactance, per unit on the machine\n"
        "                       base (default "

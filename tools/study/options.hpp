@@ -26,6 +26,7 @@ struct Options {
   FaultOptions faults;
   bool run_faults = true;
   std::optional<long> fault_bus; // study a single bus (number as in the case)
+  std::vector<long> fault_buses; // fault levels at these buses only (all when empty)
   bool flat_prefault = false;    // 1.0 per unit pre-fault voltages
   Format format = Format::kTable;
   std::string output_dir;        // empty: standard output
