@@ -48,7 +48,7 @@ struct SequenceNetwork {
 void AddGenerators(const casefile::Network &net, double x_machine, const char *option, SequenceNetwork &s) {
   for (const casefile::NetworkGenerator &g : net.generators) {
     const double b = -g.mbase / (x_machine * net.base_mva);
-    CheckSingleRange(b, "generator at bus " + std::to_string(net.bus_of_node[g.node - 1]) + " (line " +
+    CheckSingleRange(b, net.source + ": generator at bus " + std::to_string(net.bus_of_node[g.node - 1]) + " (line " +
                             std::to_string(g.line) + "): the susceptance -1/x with " + option + " " +
                             Number(x_machine));
     s.shunt_node.push_back(g.node);
@@ -68,7 +68,7 @@ SequenceNetwork BuildSequence(const casefile::Network &net, const FaultOptions &
       if (b.transformer && o.transformer0 == Transformer0::kBlock) continue;
       if (!b.transformer) {
         z *= o.line_z0;
-        const std::string what = BranchName(net, b) + ": the zero-sequence impedance with --z0-line " +
+        const std::string what = net.source + ": " + BranchName(net, b) + ": the zero-sequence impedance with --z0-line " +
                                  Number(o.line_z0);
         CheckSingleRange(z.real(), what + " (real part)");
         CheckSingleRange(z.imag(), what + " (imaginary part)");
@@ -94,9 +94,9 @@ SequenceNetwork BuildSequence(const casefile::Network &net, const FaultOptions &
         s.shunt_b.push_back(static_cast<float>(net.bs[i]));
       }
     }
-    AddGenerators(net, sequence == 1 ? o.xd : o.X2(), sequence == 1 ? "--xd" : "--x2", s);
+    AddGenerators(net, sequence == 1 ? o.xd : o.X2(), sequence == 1 || !o.x2 ? "--xd" : "--x2", s);
   } else if (!o.x0_open) {
-    AddGenerators(net, o.X0(), "--x0", s);
+    AddGenerators(net, o.X0(), o.x0 ? "--x0" : "--xd", s);
   }
   if (zero) {
     // A node without any zero-sequence element would make the matrix singular.
@@ -177,12 +177,17 @@ struct ColumnWork {
 };
 
 // The impedance columns of node k (1-based) into col[0..2]: the solution
-// for a unit injection at k with the single-precision factors, refined once
+// for a unit injection at k with the single-precision factors, refined
 // against the host's double-precision matrix. Rounding the admittances to
 // single precision alone moves a driving-point impedance by up to 2e-5
 // (case1354pegase) or 1.7e-4 (case13659pegase) relative; the refinement
-// brings the columns to the double-precision network's.
-void Columns(Workspace &ws, const Sequences &q, std::int32_t k, ColumnWork &w, std::vector<Complex> (&col)[3]) {
+// brings the results to the double-precision network's. With `full` the
+// whole column is refined (one more solve); otherwise only the diagonal
+// entry, from the symmetric matrix's stationary form
+//   Z(k,k) ≈ x_k + xᵀ(e_k − Y·x),
+// whose error is of the order of the square of x's.
+void Columns(Workspace &ws, const Sequences &q, std::int32_t k, ColumnWork &w, std::vector<Complex> (&col)[3],
+             bool full) {
   const std::size_t kk = static_cast<std::size_t>(k - 1), n = w.x.size();
   w.unit[kk] = Complex{1.0f, 0.0f};
   w.b[kk] = 1.0;
@@ -195,9 +200,16 @@ void Columns(Workspace &ws, const Sequences &q, std::int32_t k, ColumnWork &w, s
     Solve(ws, sn.factors, w.unit, w.fx);
     for (std::size_t i = 0; i < n; ++i) w.x[i] = FromLibrary(w.fx[i]);
     sn.exact.Residual(w.b, w.x, w.r);
-    for (std::size_t i = 0; i < n; ++i) w.fb[i] = ToLibrary(w.r[i]);
-    Solve(ws, sn.factors, w.fb, w.fx);
-    for (std::size_t i = 0; i < n; ++i) col[s][i] = ToLibrary(w.x[i] + FromLibrary(w.fx[i]));
+    if (full) {
+      for (std::size_t i = 0; i < n; ++i) w.fb[i] = ToLibrary(w.r[i]);
+      Solve(ws, sn.factors, w.fb, w.fx);
+      for (std::size_t i = 0; i < n; ++i) col[s][i] = ToLibrary(w.x[i] + FromLibrary(w.fx[i]));
+    } else {
+      cd zkk = w.x[kk];
+      for (std::size_t i = 0; i < n; ++i) zkk += w.x[i] * w.r[i];
+      col[s] = w.fx;
+      col[s][kk] = ToLibrary(zkk);
+    }
   }
   w.unit[kk] = Complex{};
   w.b[kk] = 0.0;
@@ -220,7 +232,7 @@ std::vector<FaultLevel> ComputeFaultLevels(const StudyCase &c, const FaultOption
   out.reserve(static_cast<std::size_t>(total) * o.types.size());
   for (long j = 0; j < total; ++j) {
     const std::int32_t k = nodes.empty() ? static_cast<std::int32_t>(j + 1) : nodes[static_cast<std::size_t>(j)];
-    Columns(ws, q, k, work, col);
+    Columns(ws, q, k, work, col, false);
     const std::size_t kk = static_cast<std::size_t>(k - 1);
     // The fault currents and the node's own voltages need only its own
     // entries: a one-node call gives exactly those of the full call.
@@ -244,7 +256,7 @@ std::vector<FaultDetail> DetailedFault(const StudyCase &c, const FaultOptions &o
   const std::size_t n = static_cast<std::size_t>(net.n);
   ColumnWork work(n);
   std::vector<Complex> col[3] = {std::vector<Complex>(n), std::vector<Complex>(n), std::vector<Complex>(n)};
-  Columns(ws, q, node, work, col);
+  Columns(ws, q, node, work, col, true);
   std::vector<Complex> ef(n);
   for (std::size_t i = 0; i < n; ++i) ef[i] = ToLibrary(e[i]);
   const cd a = std::polar(1.0, 2.0 * kPi / 3.0);
