@@ -255,7 +255,14 @@ class PowerFlow(unittest.TestCase):
 
 @unittest.skipUnless(PROGRAM and os.path.exists(PROGRAM), "orvek-study is not built")
 class Faults(unittest.TestCase):
-    def check_case(self, name, args, nodes=None, tables=None):
+    # The library's all-node fault levels give the single-precision network's
+    # impedances; rounding the network to single precision moves them from
+    # the double-precision data's by up to 2e-5 (case1354pegase) and 1.7e-4
+    # (case13659pegase). --refine-faults brings them to the data's.
+    DEFAULT_ROAD = 5e-4
+    REFINED = 1e-5
+
+    def check_case(self, name, args, tol, tables=None):
         m = Model(case_path(name))
         if tables is None:
             _, tables = study([case_path(name), "--fault", "3ph,slg"] + args)
@@ -269,9 +276,9 @@ class Faults(unittest.TestCase):
         scale = np.where(m.base_kv[rows] > 0, m.base / (math.sqrt(3) * np.where(m.base_kv[rows] > 0, m.base_kv[rows], 1)), 1)
         ref = np.where(f.fault == "3ph", e / np.abs(z1[idx]), 3 * e / np.abs(z0[idx] + 2 * z1[idx])) * scale
         rel = np.abs(f.ia.values / ref - 1)
-        self.assertLess(rel.max(), 1e-5, "worst at bus %d" % f.bus.values[rel.argmax()])
+        self.assertLess(rel.max(), tol, "worst at bus %d" % f.bus.values[rel.argmax()])
         zrel = np.abs((f.z1_r_pu + 1j * f.z1_x_pu).values / z1[idx] - 1)
-        self.assertLess(zrel.max(), 1e-5)
+        self.assertLess(zrel.max(), tol)
         self.assertEqual(set(f.unit), {"kA"} if (m.base_kv > 0).all() else set(f.unit))
         return rel.max()
 
@@ -279,7 +286,11 @@ class Faults(unittest.TestCase):
         for name in ("case1354pegase", "case13659pegase"):
             if have(name):
                 with self.subTest(case=name):
-                    print("%s: worst relative error %.2e" % (name, self.check_case(name, ["--flat"])))
+                    worst = self.check_case(name, ["--flat", "--refine-faults"], self.REFINED)
+                    print("%s: refined, worst relative error %.2e" % (name, worst))
+        if have("case1354pegase"):
+            worst = self.check_case("case1354pegase", [], self.DEFAULT_ROAD)
+            print("case1354pegase: all-node road, worst relative error %.2e" % worst)
 
     def test_seventy_thousand_nodes(self):
         """Five copies of case13659pegase joined by tie lines: the whole study
@@ -313,7 +324,7 @@ class Faults(unittest.TestCase):
         path = os.path.join(d, "joined.m")
         write_case(path, base, bus5, gen5, branch5)
         sample = [int(x) for x in bus5[::3301, 0]]
-        _, t = study([path, "--fault", "3ph,slg", "--buses", ",".join(map(str, sample))])
+        _, t = study([path, "--fault", "3ph,slg", "--refine-faults", "--buses", ",".join(map(str, sample))])
         self.assertTrue(t["summary"].converged[0])
         self.assertEqual(t["summary"].buses[0], len(bus5))
         self.assertEqual(sorted(set(t["faults"].bus)), sorted(sample))
@@ -323,7 +334,7 @@ class Faults(unittest.TestCase):
         old = CASES
         try:
             globals()["CASES"] = os.path.dirname(path)
-            self.check_case("joined", [], tables=t)
+            self.check_case("joined", [], self.REFINED, tables=t)
         finally:
             globals()["CASES"] = old
 

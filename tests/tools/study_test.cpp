@@ -235,7 +235,7 @@ TEST(StudyProgram, HelpListsEveryOption) {
   const RunResult r = RunStudy({"--help"});
   EXPECT_EQ(r.status, 0);
   for (const char *opt : {"--case", "--write-case", "--tol", "--max-iter", "--flat-start", "--q-limits", "--fault",
-                          "--no-faults", "--node", "--buses", "--flat", "--xd", "--x2", "--x0", "--z0-line", "--xfmr0",
+                          "--no-faults", "--node", "--buses", "--refine-faults", "--flat", "--xd", "--x2", "--x0", "--z0-line", "--xfmr0",
                           "--format", "--output", "--table", "--quiet", "--progress", "--help"})
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
 }

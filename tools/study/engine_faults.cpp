@@ -40,6 +40,7 @@ struct SequenceNetwork {
   std::vector<std::int32_t> branch_index; // network branch -> branch here, -1 when left out
   std::vector<HostMatrix::Entry> entries; // the same matrix in double, for the refinement
   HostMatrix exact;
+  TripletMatrix<Complex> matrix; // as assembled by the library, conductances added
   FactorSet<Complex> factors;
 
   BranchView Branches() const { return {from, to, z, ya, yb}; }
@@ -116,6 +117,7 @@ void FactorSequence(Workspace &ws, const casefile::Network &net, SequenceNetwork
   // Entries 1..N of the triplet list are the diagonals of nodes 1..N.
   for (std::int32_t i = 0; i < net.n; ++i) y.triplets.value[i].re += s.gs[i];
   s.factors = FactorWithRoom(ws, y.triplets, net.source + ": " + name + " admittance matrix");
+  s.matrix = std::move(y.triplets);
   s.exact = HostMatrix::FromEntries(net.n, std::move(s.entries));
 }
 
@@ -230,6 +232,37 @@ void Columns(Workspace &ws, const Sequences &q, std::int32_t k, ColumnWork &w, s
   w.b[kk] = 0.0;
 }
 
+// The library's all-node fault levels: the driving-point impedances of
+// every node at once from the sparse inverse subset of the factors, in
+// double along their pivots from the assembled matrices. They come with the
+// library's FaultLevels; a library without it leaves every study on the
+// refined columns (LibraryFaultLevels returns false).
+template <class W>
+concept HasFaultLevels = requires(W &ws, const SequenceFactors &f, std::span<const float> ub,
+                                  std::span<const Complex> e, std::span<const std::int32_t> nodes) {
+  FaultLevels(ws, f, ub, e, nodes);
+};
+
+template <class W, class Sink>
+bool LibraryFaultLevels(W &ws, const Sequences &q, const std::vector<float> &ub, const std::vector<cd> &e,
+                        const std::vector<std::int32_t> &nodes, Sink &&sink) {
+  if constexpr (HasFaultLevels<W>) {
+    const SequenceNetwork &s0 = q.net[q.same_as[0]], &s1 = q.net[q.same_as[1]], &s2 = q.net[q.same_as[2]];
+    std::vector<Complex> ef(e.size());
+    for (std::size_t i = 0; i < e.size(); ++i) ef[i] = ToLibrary(e[i]);
+    const SequenceFactors factors{s0.factors, s1.factors, s2.factors};
+    const std::span<const float> ubs(ub);
+    const std::span<const Complex> es(ef);
+    const std::span<const std::int32_t> ns(nodes);
+    const auto diag = FaultLevels(ws, factors, ubs, es, ns, {&s0.matrix, &s1.matrix, &s2.matrix});
+    for (const auto &d : diag) sink(d.node, d.z0, d.z1, d.z2);
+    return true;
+  } else {
+    (void)ws, (void)q, (void)ub, (void)e, (void)nodes, (void)sink;
+    return false;
+  }
+}
+
 } // namespace
 
 std::vector<FaultLevel> ComputeFaultLevels(const StudyCase &c, const FaultOptions &o,
@@ -240,23 +273,31 @@ std::vector<FaultLevel> ComputeFaultLevels(const StudyCase &c, const FaultOption
   const Sequences q = Prepare(ws, net, o);
   const std::vector<float> ub = BaseVoltages(net);
   const std::size_t n = static_cast<std::size_t>(net.n);
+  const long total = nodes.empty() ? net.n : static_cast<long>(nodes.size());
+  std::vector<FaultLevel> out;
+  out.reserve(static_cast<std::size_t>(total) * o.types.size());
+  // The library's fault computation for node k from its own entries: a
+  // one-node call gives exactly the currents and voltages of the full call.
+  auto levels_at = [&](std::int32_t k, Complex z0, Complex z1, Complex z2) {
+    const std::size_t kk = static_cast<std::size_t>(k - 1);
+    const float ubk[1] = {ub[kk]};
+    const Complex ek[1] = {ToLibrary(e[kk])}, a0[1] = {z0}, a1[1] = {z1}, a2[1] = {z2};
+    for (FaultType type : o.types) {
+      const FaultResult r = Fault(ws, static_cast<std::int32_t>(type), 1, ubk, ek, a0, a1, a2);
+      out.push_back(Level(k, type, r.currents, r.va[0], r.vb[0], r.vc[0], z0, z1, z2));
+    }
+  };
+  if (!o.refine && LibraryFaultLevels(ws, q, ub, e, nodes, levels_at)) {
+    if (progress) progress("fault levels", total, total);
+    return out;
+  }
   ColumnWork work(n);
   std::vector<Complex> col[3] = {std::vector<Complex>(n), std::vector<Complex>(n), std::vector<Complex>(n)};
-  std::vector<FaultLevel> out;
-  const long total = nodes.empty() ? net.n : static_cast<long>(nodes.size());
-  out.reserve(static_cast<std::size_t>(total) * o.types.size());
   for (long j = 0; j < total; ++j) {
     const std::int32_t k = nodes.empty() ? static_cast<std::int32_t>(j + 1) : nodes[static_cast<std::size_t>(j)];
     Columns(ws, q, k, work, col, false);
     const std::size_t kk = static_cast<std::size_t>(k - 1);
-    // The fault currents and the node's own voltages need only its own
-    // entries: a one-node call gives exactly those of the full call.
-    const float ubk[1] = {ub[kk]};
-    const Complex ek[1] = {ToLibrary(e[kk])}, z0[1] = {col[0][kk]}, z1[1] = {col[1][kk]}, z2[1] = {col[2][kk]};
-    for (FaultType type : o.types) {
-      const FaultResult r = Fault(ws, static_cast<std::int32_t>(type), 1, ubk, ek, z0, z1, z2);
-      out.push_back(Level(k, type, r.currents, r.va[0], r.vb[0], r.vc[0], z0[0], z1[0], z2[0]));
-    }
+    levels_at(k, col[0][kk], col[1][kk], col[2][kk]);
     if (progress) progress("fault levels", j + 1, total);
   }
   return out;

@@ -111,6 +111,9 @@ Options ParseOptions(int argc, char **argv) {
       std::string item;
       while (std::getline(list, item, ',')) o.fault_buses.push_back(ParseInteger(arg, item));
       if (o.fault_buses.empty()) throw UsageError("--buses needs a list of bus numbers");
+    } else if (arg == "--refine-faults") {
+      no_value();
+      o.faults.refine = true;
     } else if (arg == "--flat") {
       no_value();
       o.flat_prefault = true;
@@ -200,6 +203,8 @@ std::string HelpText() {
        "  --node BUS           fault at this bus only (bus number of the case); adds\n"
        "                       the phase voltages of every bus and the branch currents\n"
        "  --buses B1,B2,...    fault levels at these buses only (default: every bus)\n"
+       "  --refine-faults      fault levels from impedance columns refined against the\n"
+       "                       double-precision network (slower: a solve per bus)\n"
        "  --flat               pre-fault voltages 1.0 per unit instead of the power flow's\n"
        "  --xd X               generator subtransient reactance, per unit on the machine\n"
        "                       base (default "
