@@ -23,6 +23,7 @@
 #include "frame/argument_guard.hpp"
 #include "orvek/orvek.hpp"
 #include "support/complex.hpp"
+#include "sparse/double_values.hpp"
 #include "support/error_module.hpp"
 
 namespace orvek::native {
@@ -84,11 +85,19 @@ struct Workspace::Impl {
   native::Buffer<std::int32_t> sort_perm, sort_jcol;
   native::Buffer<Complex> sort_v;
   native::Buffer<std::int32_t> ipvt, jpvt;                                       // solve: marked permutations
+  native::Buffer<float> solve_real;                                              // direct solve: work vector
+  native::Buffer<Complex> solve_complex;
   native::Buffer<Complex> cb, cz0, cz1, cz2, cva, cvb, cvc;                      // complex node vectors
   native::Buffer<float> rb;                                                      // real node vector
   native::Buffer<std::int32_t> table_node, table_neighbour, table_branch, itemp; // incidence
   native::Buffer<std::int32_t> pend, count;                                      // ordering
   native::Buffer<std::int32_t> node_marks, tree_marks, chord_marks;              // ordering membership
+  native::Buffer<std::int32_t> inv_index;                                        // inverse subset: lists
+  native::Buffer<sparse::ComplexD> inv_fac, inv_z, inv_w;                        // double factors, Z, scatter
+  native::Buffer<sparse::ComplexD> diag0, diag1, diag2;                          // diagonals per sequence
+  native::Buffer<double> wide_real;                                              // refined solve: x, r, Krylov
+  native::Buffer<sparse::ComplexD> wide_complex;                                 //   vectors (real, complex)
+  native::Buffer<double> sums;                                                   // refined solve: row sums
 };
 
 namespace native {
@@ -166,6 +175,21 @@ struct RowIndexedRejections {
   const frame::Rejection &column;  // IJA(%(I1)) = %(I2), N = %(I3)
 };
 bool CheckRowIndexed(Checks &checks, const RowIndexedRejections &texts, const RowIndexed &y);
+
+// The factor checks and the solve of native/sparse.cpp, for other calls.
+template <class T> void CheckFactors(CallScope &scope, const FactorSet<T> &f);
+template <class T>
+void SolveChecked(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path);
+template <class T>
+void SolveFast(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path);
+
+// The diagonal of A^-1 at every node (diag holds n values) for one
+// sequence network, from its factor set (checked here: complete, a
+// permutation pair, triangular parts with every diagonal) and, when a is
+// given, from a refactored in double along the set's pivots. Rejections
+// are raised under `routine`, naming the set by `name`.
+void InverseDiagonal(CallScope &scope, std::string_view routine, std::string_view name, const FactorSet<Complex> &f,
+                     const TripletMatrix<Complex> *a, std::span<sparse::ComplexD> diag);
 
 } // namespace native
 } // namespace orvek

@@ -1,7 +1,9 @@
 // Native fault, branch and node quantities: the solid fault at one node
 // (NaponiKV), the fault-study road over many nodes (a unit injection solved
-// in each sequence network, then the fault computation), branch end
-// currents and powers (StruiKV, Sg) and node powers (So, MNOZI).
+// in each sequence network, then the fault computation; for all nodes the
+// diagonals of the inverses instead), the fault levels of every fault type
+// at every node, branch end currents and powers (StruiKV, Sg) and node
+// powers (So, MNOZI).
 #include <algorithm>
 
 #include "native/native_internal.hpp"
@@ -10,12 +12,6 @@
 #include "topology/dense.hpp"
 
 namespace orvek {
-namespace native {
-template <class T> void CheckFactors(CallScope &scope, const FactorSet<T> &f);
-template <class T>
-void SolveChecked(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path);
-} // namespace native
-
 namespace {
 
 using frame::Rejection;
@@ -93,54 +89,131 @@ FaultResult Fault(Workspace &ws, std::int32_t itype, std::int32_t k, std::span<c
   return r;
 }
 
+namespace {
+
+// The checks FaultStudy and FaultLevels share: node count, base voltages,
+// the orders of the three factor sets, the node list.
+void CheckStudy(native::CallScope &scope, std::string_view routine, std::int32_t n, std::span<const float> ub,
+                const SequenceFactors &factors, std::span<const std::int32_t> nodes) {
+  Checks checks(scope, routine);
+  bool ok = checks.require(n >= 1, kNodeCount, {n}) && NodeArrays(checks, n, {{"UB", ub.size()}});
+  for (const auto &[name, f] : {std::pair{"zero-sequence", &factors.zero},
+                                std::pair{"positive-sequence", &factors.positive},
+                                std::pair{"negative-sequence", &factors.negative}})
+    ok = ok && checks.require_named(f->n == n, name, kFactorOrder, {f->n, n});
+  for (std::size_t j = 0; ok && j < nodes.size(); ++j)
+    ok = checks.require(nodes[j] >= 1 && nodes[j] <= n, kStudyNode, {Count(j + 1), nodes[j], n});
+  checks.passed();
+  scope.check();
+}
+
+// Z0(k,k), Z1(k,k), Z2(k,k) of every node, each in single precision from the
+// diagonal of its inverse; a factor set (with the same matrix) given for
+// several sequences is used once.
+struct Diagonals {
+  std::span<const sparse::ComplexD> z0, z1, z2;
+  Complex at(std::span<const sparse::ComplexD> d, std::int32_t k) const { return sparse::Narrow(d[Size(k) - 1]); }
+};
+
+Diagonals SequenceDiagonals(native::CallScope &scope, std::string_view routine, const SequenceFactors &factors,
+                            const SequenceMatrices &matrices) {
+  Workspace::Impl &w = scope.ws();
+  const std::size_t n = Size(factors.positive.n);
+  const std::span<sparse::ComplexD> d1 = w.diag1.take(n);
+  native::InverseDiagonal(scope, routine, "positive-sequence", factors.positive, matrices.positive, d1);
+  std::span<sparse::ComplexD> d2 = d1, d0;
+  if (&factors.negative != &factors.positive || matrices.negative != matrices.positive) {
+    d2 = w.diag2.take(n);
+    native::InverseDiagonal(scope, routine, "negative-sequence", factors.negative, matrices.negative, d2);
+  }
+  if (&factors.zero == &factors.positive && matrices.zero == matrices.positive) {
+    d0 = d1;
+  } else if (&factors.zero == &factors.negative && matrices.zero == matrices.negative) {
+    d0 = d2;
+  } else {
+    d0 = w.diag0.take(n);
+    native::InverseDiagonal(scope, routine, "zero-sequence", factors.zero, matrices.zero, d0);
+  }
+  return {d0, d1, d2};
+}
+
+} // namespace
+
 std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const SequenceFactors &factors,
                                       std::span<const float> ub, std::span<const Complex> e,
                                       std::span<const std::int32_t> nodes) {
   native::CallScope scope(ws, "FaultStudy");
   const std::int32_t n = Count(e.size());
-  {
-    Checks checks(scope, "FaultStudy");
-    bool ok = checks.require(n >= 1, kNodeCount, {n}) && NodeArrays(checks, n, {{"UB", ub.size()}});
-    for (const auto &[name, f] : {std::pair{"zero-sequence", &factors.zero},
-                                  std::pair{"positive-sequence", &factors.positive},
-                                  std::pair{"negative-sequence", &factors.negative}})
-      ok = ok && checks.require_named(f->n == n, name, kFactorOrder, {f->n, n});
-    for (std::size_t j = 0; ok && j < nodes.size(); ++j)
-      ok = checks.require(nodes[j] >= 1 && nodes[j] <= n, kStudyNode, {Count(j + 1), nodes[j], n});
-    checks.passed();
-    scope.check();
-  }
+  CheckStudy(scope, "FaultStudy", n, ub, factors, nodes);
   native::CheckFactors(scope, factors.zero);
   native::CheckFactors(scope, factors.positive);
   native::CheckFactors(scope, factors.negative);
 
   Workspace::Impl &w = scope.ws();
   const std::size_t size = Size(n);
+  if (nodes.empty()) {
+    // Every node: the driving-point impedances are the diagonals of the
+    // inverses, and only they enter the currents.
+    const Diagonals d = SequenceDiagonals(scope, "FaultStudy", factors, {});
+    std::vector<FaultCurrents> out(size);
+    for (std::int32_t k = 1; k <= n; ++k) {
+      const sequence::FaultCurrents c = sequence::FaultNodeCurrents(
+          itype, ub[Size(k) - 1], e[Size(k) - 1], d.at(d.z0, k), d.at(d.z1, k), d.at(d.z2, k));
+      out[Size(k) - 1] = {c.i0, c.i1, c.i2};
+    }
+    return out;
+  }
   const std::span<Complex> b = w.cb.zeroed(size);
   const std::span<Complex> z0 = w.cz0.take(size), z1 = w.cz1.take(size), z2 = w.cz2.take(size);
   const std::span<Complex> va = w.cva.take(size), vb = w.cvb.take(size), vc = w.cvc.take(size);
-  const std::size_t count = nodes.empty() ? size : nodes.size();
-  std::vector<FaultCurrents> out(count);
-  for (std::size_t j = 0; j < count; ++j) {
-    const std::int32_t k = nodes.empty() ? Count(j + 1) : nodes[j];
+  std::vector<FaultCurrents> out(nodes.size());
+  for (std::size_t j = 0; j < nodes.size(); ++j) {
+    const std::int32_t k = nodes[j];
     // The impedance columns: a unit current injected at k alone. A factor
     // set given for several sequences is solved once.
     b[Size(k) - 1] = Complex{1.0f, 0.0f};
-    native::SolveChecked<Complex>(scope, factors.positive, b, z1, Path::kPlain);
+    native::SolveFast<Complex>(scope, factors.positive, b, z1, Path::kPlain);
     if (&factors.negative == &factors.positive)
       std::copy(z1.begin(), z1.end(), z2.begin());
     else
-      native::SolveChecked<Complex>(scope, factors.negative, b, z2, Path::kPlain);
+      native::SolveFast<Complex>(scope, factors.negative, b, z2, Path::kPlain);
     if (&factors.zero == &factors.positive)
       std::copy(z1.begin(), z1.end(), z0.begin());
     else if (&factors.zero == &factors.negative)
       std::copy(z2.begin(), z2.end(), z0.begin());
     else
-      native::SolveChecked<Complex>(scope, factors.zero, b, z0, Path::kPlain);
+      native::SolveFast<Complex>(scope, factors.zero, b, z0, Path::kPlain);
     b[Size(k) - 1] = Complex{};
     scope.check();
     const sequence::FaultCurrents c = sequence::SolidFault(n, itype, k, {ub, e, z0, z1, z2, va, vb, vc});
     out[j] = {c.i0, c.i1, c.i2};
+  }
+  return out;
+}
+
+std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &factors, std::span<const float> ub,
+                                         std::span<const Complex> e, std::span<const std::int32_t> nodes,
+                                         const SequenceMatrices &matrices) {
+  native::CallScope scope(ws, "FaultLevels");
+  const std::int32_t n = Count(e.size());
+  CheckStudy(scope, "FaultLevels", n, ub, factors, nodes);
+  const Diagonals d = SequenceDiagonals(scope, "FaultLevels", factors, matrices);
+  const sequence::Rotation rot = sequence::MakeRotation();
+  const std::size_t count = nodes.empty() ? Size(n) : nodes.size();
+  std::vector<NodeFaultLevels> out(count);
+  for (std::size_t j = 0; j < count; ++j) {
+    const std::int32_t k = nodes.empty() ? Count(j + 1) : nodes[j];
+    NodeFaultLevels &level = out[j];
+    level.node = k;
+    level.z0 = d.at(d.z0, k);
+    level.z1 = d.at(d.z1, k);
+    level.z2 = d.at(d.z2, k);
+    for (std::int32_t t = kThreePhase; t <= kSinglePhaseToEarth; ++t) {
+      const sequence::FaultCurrents c =
+          sequence::FaultNodeCurrents(t, ub[Size(k) - 1], e[Size(k) - 1], level.z0, level.z1, level.z2);
+      const sequence::PhaseValues p = sequence::SequenceToPhase(rot, c.i0, c.i1, c.i2);
+      level.by_type[Size(t) - 1] = {{c.i0, c.i1, c.i2}, {p.xa, p.xb, p.xc}};
+    }
   }
   return out;
 }

@@ -1,12 +1,19 @@
 // Native sparse LU: the factorization driver with its default parameters
 // and the solve, as the exported LUR/LUC and BSR/BSC run them, with the
-// factor set held in vectors. The factor storage is sized 3·NZ, as the
-// exported routines size it (or as FactorOptions asks); a factorization that ends with a warning
-// leaves the factors unwritten there, so the set comes back empty.
+// factor set held in vectors, and the solve refined to double accuracy. The
+// factor storage is sized 3·NZ, as the exported routines size it (or as
+// FactorOptions asks); a factorization that ends with a warning leaves the
+// factors unwritten there, so the set comes back empty. A factor set whose
+// numbers are in range and whose IPVT and JPVT are permutations is solved
+// on the direct road of BSR/BSC (no copies, nothing marked); any other goes
+// the marked road, which reports what is wrong.
 #include "native/native_internal.hpp"
 
 #include <algorithm>
 
+#include "sparse/entry_checks.hpp"
+#include "sparse/refine.hpp"
+#include "sparse/solve_direct.hpp"
 #include "sparse/sparse_factor.hpp"
 #include "sparse/sparse_solve.hpp"
 
@@ -17,6 +24,7 @@ using frame::Rejection;
 using native::Checks;
 using native::Count;
 using native::Size;
+using sparse::Wide;
 
 constexpr std::string_view kFactorName = "Factor";
 constexpr Rejection kTripletSizes{
@@ -99,8 +107,13 @@ namespace native {
 // column lie in 1..N, and IPVT/JPVT hold N values each (their contents are
 // checked by the solve).
 template <class T> void CheckFactors(CallScope &scope, const FactorSet<T> &f) {
-  Checks checks(scope, kSolveName);
   const std::int32_t n = f.n;
+  // One branch-free pass when all is well (as the solve entry points make it).
+  if (f.complete() && n >= 1 && f.nl >= 0 && f.irfac.size() == Size(f.nfac) && f.jcfac.size() == Size(f.nfac) &&
+      f.ipvt.size() == Size(n) && f.jpvt.size() == Size(n) &&
+      sparse::FactorSetFits(n, f.nfac, f.nl, f.irfac.data(), f.jcfac.data(), INT32_MAX, 0))
+    return;
+  Checks checks(scope, kSolveName);
   bool ok = checks.require(f.complete(), kIncomplete);
   ok = ok && checks.require(n >= 1 && f.nl >= 0 && f.nl <= f.nfac && f.irfac.size() == Size(f.nfac) &&
                                 f.jcfac.size() == Size(f.nfac) && f.ipvt.size() == Size(n) &&
@@ -131,7 +144,31 @@ void SolveChecked(CallScope &scope, const FactorSet<T> &f, std::span<const T> b,
                            static_cast<std::int32_t>(path), x, false);
 }
 
+// The direct road when the permutations allow it, else the marked road;
+// factors checked, b and x of n values (they may be the same storage).
+template <class T>
+void SolveFast(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) {
+  Workspace::Impl &ws = scope.ws();
+  const std::size_t n = Size(f.n);
+  const std::span<T> work = [&ws, n]() {
+    if constexpr (std::is_same_v<T, float>)
+      return ws.solve_real.take(n);
+    else
+      return ws.solve_complex.take(n);
+  }();
+  const auto fac = [&f](std::int32_t k) { return f.fac[Size(k) - 1]; };
+  const auto in = [b](std::int32_t i) { return b[Size(i) - 1]; };
+  const auto out = [x](std::int32_t i, T v) { x[Size(i) - 1] = v; };
+  if (sparse::SolveDirect<T>(scope.err(), f.n, f.nfac, f.nl, fac, f.irfac.data(), f.jcfac.data(), f.ipvt.data(),
+                             f.jpvt.data(), in, static_cast<std::int32_t>(path), out, work, ws.ipvt.take(n),
+                             /*multipliers_required=*/false))
+    return;
+  SolveChecked(scope, f, b, x, path);
+}
+
 template void CheckFactors<Complex>(CallScope &, const FactorSet<Complex> &);
+template void SolveFast<Complex>(CallScope &, const FactorSet<Complex> &, std::span<const Complex>, std::span<Complex>,
+                                 Path);
 template void SolveChecked<Complex>(CallScope &, const FactorSet<Complex> &, std::span<const Complex>,
                                     std::span<Complex>, Path);
 
@@ -150,8 +187,70 @@ void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::
     checks.passed();
     scope.check();
   }
-  native::SolveChecked(scope, f, b, x, path);
+  native::SolveFast(scope, f, b, x, path);
   scope.check();
+}
+
+constexpr std::string_view kRefinedName = "SolveRefined";
+constexpr Rejection kMatrixOrder{5, "The matrix has order %(I1); its factor set has N = %(I2)."};
+constexpr Rejection kMatrixSizes{6, "IROW, JCOL and the values hold %(I1), %(I2) and %(I3) entries; they must be equal."};
+constexpr Rejection kMatrixEntry{7, "Entry %(I1) of the matrix lies at row %(I2), column %(I3), outside 1..N."};
+
+template <class T>
+RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, const TripletMatrix<T> &a,
+                                          std::span<const Wide<T>> b, Path path) {
+  native::CallScope scope(ws, kRefinedName);
+  native::CheckFactors(scope, f);
+  {
+    Checks checks(scope, kRefinedName);
+    bool ok = checks.require(a.n == f.n, kMatrixOrder, {a.n, f.n}) &&
+              checks.require(a.irow.size() == a.value.size() && a.jcol.size() == a.value.size(), kMatrixSizes,
+                             {Count(a.irow.size()), Count(a.jcol.size()), a.nz()}) &&
+              checks.require_named(b.size() == Size(f.n), "B", kVectorSize, {Count(b.size()), f.n});
+    for (std::size_t t = 0; ok && t < a.value.size(); ++t) {
+      const std::int32_t r = a.irow[t], c = a.jcol[t];
+      ok = checks.require(r >= 1 && r <= a.n && c >= 1 && c <= a.n, kMatrixEntry, {Count(t + 1), r, c});
+    }
+    checks.passed();
+    scope.check();
+  }
+  Workspace::Impl &w = scope.ws();
+  const std::size_t n = Size(f.n);
+  RefinedSolution<Wide<T>> out;
+  out.x.resize(n);
+  const sparse::TripletView<T> view{a.n, a.irow, a.jcol, a.value};
+  constexpr std::size_t m = sparse::kKrylovDimension;
+  const std::span<Wide<T>> wide = [&w, n]() {
+    const std::size_t size = (2 * m + 4) * n + (m + 1) * (m + 3);
+    if constexpr (std::is_same_v<T, float>)
+      return w.wide_real.take(size);
+    else
+      return w.wide_complex.take(size);
+  }();
+  const std::span<T> single = [&w, n]() {
+    if constexpr (std::is_same_v<T, float>)
+      return w.rb.take(2 * n);
+    else
+      return w.cz0.take(2 * n);
+  }();
+  const sparse::RefineVectors<T> v{wide.subspan(0, n),
+                                   out.x,
+                                   wide.subspan(n, n),
+                                   wide.subspan(2 * n, n),
+                                   single.subspan(0, n),
+                                   single.subspan(n, n),
+                                   w.sums.take(n),
+                                   wide.subspan(3 * n, (m + 1) * n),
+                                   wide.subspan((m + 4) * n, m * n),
+                                   wide.subspan((2 * m + 4) * n)};
+  const sparse::RefineResult r =
+      sparse::Refine(view, path == Path::kTransposed, b, v, [&](std::span<const T> rhs, std::span<T> x) {
+        native::SolveFast(scope, f, rhs, x, path);
+        scope.check();
+      });
+  out.iterations = r.solves;
+  out.backward_error = r.backward_error;
+  return out;
 }
 
 } // namespace
@@ -172,6 +271,26 @@ void Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> 
            Path path) {
   SolveImpl(ws, f, b, x, path);
 }
+RefinedSolution<double> SolveRefined(Workspace &ws, const FactorSet<float> &f, const TripletMatrix<float> &a,
+                                     std::span<const double> b, Path path) {
+  return SolveRefinedImpl<float>(ws, f, a, b, path);
+}
+RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSet<Complex> &f,
+                                                   const TripletMatrix<Complex> &a,
+                                                   std::span<const std::complex<double>> b, Path path) {
+  // std::complex<double> is laid out as two doubles, real part first (the
+  // standard guarantees it), as the library's double pair is.
+  static_assert(sizeof(std::complex<double>) == sizeof(sparse::ComplexD));
+  const std::span<const sparse::ComplexD> wide(reinterpret_cast<const sparse::ComplexD *>(b.data()), b.size());
+  RefinedSolution<sparse::ComplexD> r = SolveRefinedImpl<Complex>(ws, f, a, wide, path);
+  RefinedSolution<std::complex<double>> out;
+  out.x.resize(r.x.size());
+  for (std::size_t i = 0; i < r.x.size(); ++i) out.x[i] = {r.x[i].re, r.x[i].im};
+  out.iterations = r.iterations;
+  out.backward_error = r.backward_error;
+  return out;
+}
+
 std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) {
   std::vector<float> x(b.size());
   SolveImpl<float>(ws, f, b, x, path);

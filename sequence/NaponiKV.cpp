@@ -46,18 +46,24 @@ Complex ZeroBelowThreshold(Complex x, float scale) {
 
 } // namespace
 
-FaultCurrents SolidFault(std::int32_t n, std::int32_t itype, std::int32_t k, const FaultNetwork &net) {
-  const Rotation r = MakeRotation();
-  const FaultConnection c = ConnectionOf(itype, net.z0[k - 1], net.z2[k - 1]);
+FaultCurrents FaultNodeCurrents(std::int32_t itype, float ubk, Complex ek, Complex z0k, Complex z1k, Complex z2k) {
+  const FaultConnection c = ConnectionOf(itype, z0k, z2k);
   FaultCurrents f;
-  f.i1 = cdiv(net.e[k - 1], cadd(net.z1[k - 1], c.zf));
+  f.i1 = cdiv(ek, cadd(z1k, c.zf));
   f.i2 = cmul(c.c2, f.i1);
   f.i0 = cmul(c.c0, f.i1);
   // 100·√3/UB(K), formed as 100 / (UB(K) / √3) in that order.
-  const float ci = kCurrentScale / (net.ub[k - 1] / kSqrt3);
+  const float ci = kCurrentScale / (ubk / kSqrt3);
   f.i1 = ZeroBelowThreshold(f.i1, ci);
   f.i2 = ZeroBelowThreshold(f.i2, ci);
   f.i0 = ZeroBelowThreshold(f.i0, ci);
+  return f;
+}
+
+FaultCurrents SolidFault(std::int32_t n, std::int32_t itype, std::int32_t k, const FaultNetwork &net) {
+  const Rotation r = MakeRotation();
+  const FaultCurrents f =
+      FaultNodeCurrents(itype, net.ub[k - 1], net.e[k - 1], net.z0[k - 1], net.z1[k - 1], net.z2[k - 1]);
 
   for (std::int32_t i = 0; i < n; ++i) {
     const float ub = net.ub[i];

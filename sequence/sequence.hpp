@@ -186,6 +186,12 @@ struct FaultNetwork {
   std::span<Complex> va, vb, vc;
 };
 
+// The sequence fault currents alone, from the fault node's base voltage,
+// pre-fault voltage and driving-point impedances: I1 = E(K)/(Z1(K,K) + ZF),
+// I2 = C2·I1, I0 = C0·I1, each zeroed below the threshold. SolidFault
+// forms its currents here; the fault levels of every node use it too.
+FaultCurrents FaultNodeCurrents(std::int32_t itype, float ubk, Complex ek, Complex z0k, Complex z1k, Complex z2k);
+
 // Solid fault of type itype at node k (1..n, the caller's contract).
 FaultCurrents SolidFault(std::int32_t n, std::int32_t itype, std::int32_t k, const FaultNetwork &net);
 

@@ -5,26 +5,30 @@
 // and scatters, so the host's right-hand side is gathered straight into the
 // work vector and the solution scattered straight into the host's array,
 // with the factor values read where the host keeps them. Every operation and
-// its order are those of SolveFactored (sparse_solve.hpp): results agree bit
-// for bit. Accessors are 1-based: fac(k), b(i) give values, x(i, v) stores.
+// its order are those of SolveFactored (sparse_solve.hpp), except that the
+// forward sweep skips the leading entries of L that can only leave zeros at
+// zero: results agree bit for bit (for finite factor values). Accessors are
+// 1-based: fac(k), b(i) give values, x(i, v) stores.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 
 #include "sparse/sparse_traits.hpp"
 #include "support/error_module.hpp"
 
 namespace orvek::sparse {
 
-// X(IRFAC(k)) = X(IRFAC(k)) - X(JCFAC(k))*FAC(k), k = 1..NL. A run of
+// X(IRFAC(k)) = X(IRFAC(k)) - X(JCFAC(k))*FAC(k), k = first..NL. A run of
 // entries of one row keeps that row's value in a register between the
 // updates (each update is still rounded as it is made).
 template <class T, class Fac>
 inline void ForwardWithL(T *x0, std::int32_t lcount, const Fac &fac, const std::int32_t *irfac,
-                         const std::int32_t *jcfac) {
+                         const std::int32_t *jcfac, std::int32_t first = 1) {
   using Tr = SparseTraits<T>;
-  std::int32_t k = 1;
+  std::int32_t k = first;
   while (k <= lcount) {
     const std::int32_t r = irfac[k - 1];
     T acc = x0[r - 1];
@@ -88,6 +92,27 @@ inline void TransposedWithL(T *x0, std::int32_t lcount, const Fac &fac, const st
     x0[jcfac[k - 1] - 1] = Tr::sub(x0[jcfac[k - 1] - 1], Tr::mul(x0[irfac[k - 1] - 1], Tr::transposed(fac(k))));
 }
 
+// The first entry of L the forward sweep must make when x0(1..q-1) are all
+// +0 (bit for bit) and q is the first that is not: the entries before it
+// belong to rows above q and read columns above q, so each computes
+// +0 - (±0)·FAC = +0 for finite factor values and leaves x0 as it is. A
+// unit right-hand side (a current injected at one node) skips most of L.
+template <class T> inline bool IsPositiveZero(T v) {
+  if constexpr (std::is_same_v<T, float>)
+    return std::bit_cast<std::uint32_t>(v) == 0u;
+  else
+    return (std::bit_cast<std::uint32_t>(v.re) | std::bit_cast<std::uint32_t>(v.im)) == 0u;
+}
+template <class T>
+inline std::int32_t FirstNeededEntry(const T *x0, std::int32_t n, std::int32_t lcount, const std::int32_t *irfac,
+                                     const std::int32_t *jcfac) {
+  std::int32_t q = 1;
+  while (q <= n && IsPositiveZero(x0[q - 1])) ++q;
+  std::int32_t k = 1;
+  while (k <= lcount && irfac[k - 1] < q && jcfac[k - 1] < q) ++k;
+  return k;
+}
+
 // True when p(1..n) and q(1..n) each hold every integer 1..n once; mark
 // holds n integers. The two vectors are counted in one pass (p in the low
 // half of a mark, q in the high half) and every mark must end as one of each.
@@ -138,7 +163,7 @@ bool SolveDirect(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int32
   T *x0 = work.data();
   if (ipath == 1) {
     for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(ipvt[i - 1]);
-    ForwardWithL(x0, lcount, fac, irfac, jcfac);
+    ForwardWithL(x0, lcount, fac, irfac, jcfac, FirstNeededEntry(x0, n, lcount, irfac, jcfac));
     BackwardWithU(x0, lcount, nfac, fac, irfac, jcfac);
     for (std::int32_t i = 1; i <= n; ++i) x(jpvt[i - 1], x0[i - 1]);
   } else {

@@ -22,6 +22,8 @@
 //    Error before anything is computed.
 #pragma once
 
+#include <array>
+#include <complex>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -212,6 +214,31 @@ void Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, s
 void Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, std::span<Complex> x,
            Path path = Path::kPlain);
 
+// A solution refined to double accuracy from single-precision factors: the
+// residual b - A·x is formed in double against the matrix's triplets, the
+// correction solved with the factors and added in double, until the
+// residual stops falling. Factors too far from A for such corrections to
+// converge (a large growth factor on an ill-conditioned matrix) go on with
+// corrections by flexible GMRES in double, preconditioned by the factors.
+// iterations counts the solves with the factors after the first;
+// backward_error is the normwise ||b - A·x|| / (||A||·||x|| + ||b||) of the
+// returned x (infinity norms).
+template <class D> struct RefinedSolution {
+  std::vector<D> x;
+  std::int32_t iterations = 0;
+  double backward_error = 0.0;
+};
+
+// Solves A·x = b (or the transpose, the conjugate transpose for complex
+// values) with the factor set f of the matrix a, refined to double
+// accuracy; b holds n values.
+RefinedSolution<double> SolveRefined(Workspace &ws, const FactorSet<float> &f, const TripletMatrix<float> &a,
+                                     std::span<const double> b, Path path = Path::kPlain);
+RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSet<Complex> &f,
+                                                   const TripletMatrix<Complex> &a,
+                                                   std::span<const std::complex<double>> b,
+                                                   Path path = Path::kPlain);
+
 // Fill-in of a factor set: factor entries stored minus entries of the matrix.
 template <class T> std::int64_t FillIn(const FactorSet<T> &f, const TripletMatrix<T> &a) {
   return static_cast<std::int64_t>(f.nfac) - a.nz();
@@ -257,13 +284,69 @@ struct SequenceFactors {
   const FactorSet<Complex> &negative;
 };
 
-// The fault-study road for every node k in `nodes` (all nodes 1..n when
-// empty): a unit current injected at k in each sequence network gives the
-// impedance columns (as BSC), the fault computation (as NaponiKV) the
-// currents. Element j of the result belongs to nodes[j] (or node j + 1).
+// The fault-study road for every node k in `nodes`: a unit current
+// injected at k in each sequence network gives the impedance columns (as
+// BSC), the fault computation (as NaponiKV) the currents. With `nodes`
+// empty every node 1..n is studied, and since only Z(k,k) enters the
+// currents they come from the diagonals of the inverses (as FaultLevels
+// without the matrices) instead of n solves per network: the same formulas
+// on driving-point impedances that agree with the solved columns' within
+// the single-precision factors' rounding. Element j of the result belongs
+// to nodes[j] (or node j + 1).
 std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const SequenceFactors &factors,
                                       std::span<const float> ub, std::span<const Complex> e,
                                       std::span<const std::int32_t> nodes = {});
+
+// Fault levels: every fault type of Fault at every node at once. The
+// driving-point impedances Z0(k,k), Z1(k,k), Z2(k,k) are the diagonals of
+// the inverses of the three sequence matrices, taken from the factors
+// without a solve per node (the inverse on the pattern of the factors,
+// formed in double from the last row up); the currents follow from them
+// with Fault's formulas, coefficients and thresholds (only the fault
+// node's values enter them). Voltages at other nodes stay the business of
+// Fault and FaultStudy.
+inline constexpr std::int32_t kFaultTypeCount = 4;
+
+// Phase currents into the fault: Ia = I0 + (I2 + I1),
+// Ib = I0 + (a·I2 + a²·I1), Ic = I0 + (a²·I2 + a·I1).
+struct PhaseCurrents {
+  Complex ia, ib, ic;
+};
+
+// One fault type at one node.
+struct FaultLevel {
+  FaultCurrents sequence; // I0, I1, I2 as Fault returns them
+  PhaseCurrents phase;
+};
+
+// Every fault type at one node, and the impedances they were computed from.
+struct NodeFaultLevels {
+  std::int32_t node = 0;                               // 1-based node number
+  Complex z0, z1, z2;                                  // Z0(k,k), Z1(k,k), Z2(k,k)
+  std::array<FaultLevel, kFaultTypeCount> by_type{};   // element itype - 1 (kThreePhase .. kSinglePhaseToEarth)
+  const FaultLevel &of(FaultType t) const { return by_type[static_cast<std::size_t>(t - 1)]; }
+};
+
+// The matrices the sequence factor sets were computed from (optional).
+// When a factor set's matrix is given, its diagonal of the inverse comes
+// from the matrix refactored in double along the factor set's pivot order
+// and pattern (double accuracy, about 1e-12 relative); otherwise from the
+// single-precision factors, with recurrences in double (the accuracy of
+// the factors: a relative error of a few units of single precision times
+// the condition of the driving-point impedance).
+struct SequenceMatrices {
+  const TripletMatrix<Complex> *zero = nullptr;
+  const TripletMatrix<Complex> *positive = nullptr;
+  const TripletMatrix<Complex> *negative = nullptr;
+};
+
+// Fault levels at every node k in `nodes` (all nodes 1..n when empty);
+// element j of the result belongs to nodes[j] (or node j + 1). e the
+// pre-fault voltages, ub the base voltages (thresholds only), n elements
+// each. A factor set given for several sequences is used once.
+std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &factors, std::span<const float> ub,
+                                         std::span<const Complex> e, std::span<const std::int32_t> nodes = {},
+                                         const SequenceMatrices &matrices = {});
 
 // Current entering every branch at its first end and leaving at its second
 // (as StruiKV), and the complex powers there (as Sg), from node voltages v.

@@ -73,6 +73,15 @@ TEST(DirectSolve, ComplexMatchesTheMarkedRoadBitForBit) {
       ExpectSameBits(CallBsc(f, m.n, b, ipath, false), marked);
       ExpectSameBits(CallBsc(f, m.n, b, ipath, true), marked);
     }
+    // Unit right-hand sides (the forward sweep skips its zero prefix), and
+    // one whose leading entries are -0 (which the prefix must not take).
+    for (std::int32_t k = 1; k <= m.n; ++k) {
+      std::vector<Complex> unit(static_cast<std::size_t>(m.n), Complex{0.0f, 0.0f});
+      unit[k - 1] = {1.0f, 0.0f};
+      ExpectSameBits(CallBsc(f, m.n, unit, 1, false), Solve(f, m.n, unit, 1, err));
+      if (k > 1) unit[0] = {-0.0f, 0.0f};
+      ExpectSameBits(CallBsc(f, m.n, unit, 1, true), Solve(f, m.n, unit, 1, err));
+    }
   }
   EXPECT_EQ(shown.take(), "");
 }
@@ -119,6 +128,11 @@ TEST(DirectSolve, DamagedFactorSetKeepsTheMarkedRoadsArithmetic) {
   const std::vector<Complex> b = {{1.0f, -2.0f}, {0.5f, 3.0f}, {-1.25f, 0.75f}};
   for (std::int32_t ipath = 1; ipath <= 2; ++ipath)
     ExpectSameBits(CallBsc(f, 3, b, ipath, false), Solve(f, 3, b, ipath, err));
+  for (std::size_t k = 0; k < 3; ++k) {
+    std::vector<Complex> unit(3, Complex{0.0f, 0.0f});
+    unit[k] = {1.0f, 0.0f};
+    ExpectSameBits(CallBsc(f, 3, unit, 1, false), Solve(f, 3, unit, 1, err));
+  }
   EXPECT_EQ(shown.take(), "");
 }
 
