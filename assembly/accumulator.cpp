@@ -14,7 +14,7 @@ void OrderBranches(ErrorModule &err, std::int32_t n, std::int32_t nb, std::span<
       order.perm[b - 1] = b;
       order.wide_key[b - 1] = WideBranchKey(n, first[b - 1], second[b - 1]);
     }
-    SVIGP(err, nb, order.wide_key.data(), order.wide_skey.data(), order.perm.data());
+    SVIGPWide(err, nb, order.wide_key.data(), order.wide_skey.data(), order.perm.data());
     // Ranks of the distinct keys stand for the keys: equal where they are.
     std::int32_t rank = 0;
     for (std::int32_t l = 0; l < nb; ++l) {

@@ -173,7 +173,8 @@ void SVIGP(ErrorModule &err, std::int32_t n, const std::int32_t *ia, std::int32_
   SortKeys<true>(err, kSvigpName, kSvigpLength, n, ia, ib, iperm);
 }
 
-void SVIGP(ErrorModule &err, std::int32_t n, const std::int64_t *ia, std::int64_t *ib, std::int32_t *iperm) {
+void SVIGPWide(ErrorModule &err, std::int32_t n, const std::int64_t *ia, std::int64_t *ib,
+               std::int32_t *iperm) {
   SortKeys<true>(err, kSvigpName, kSvigpLength, n, ia, ib, iperm);
 }
 

@@ -16,8 +16,8 @@ void SVIGP(ErrorModule &err, std::int32_t n, const std::int32_t *ia, std::int32_
            std::int32_t *iperm);
 // The same sort of 64-bit keys (the native road's branch keys of networks
 // above 46340 nodes); keys that fit 32 bits leave in the same order.
-void SVIGP(ErrorModule &err, std::int32_t n, const std::int64_t *ia, std::int64_t *ib,
-           std::int32_t *iperm);
+void SVIGPWide(ErrorModule &err, std::int32_t n, const std::int64_t *ia, std::int64_t *ib,
+               std::int32_t *iperm);
 
 // The same sort without the companion vector.
 void SVIGN(ErrorModule &err, std::int32_t n, const std::int32_t *ia, std::int32_t *ib);
