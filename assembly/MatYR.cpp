@@ -11,12 +11,13 @@ using orvek::frame::Rejection;
 
 constexpr std::string_view kName = "MatYR";
 constexpr Rejection kNinRange{1, "NIN = %(I1) must lie between 1 and 9999."};
-constexpr Rejection kNRange{2, "N = %(I1) must lie between 1 and 9999."};
+constexpr Rejection kNRange{2, "N = %(I1) must lie between 0 and 9999."};
 constexpr Rejection kEndPointer{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Rejection kIoldRange{4, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
 constexpr Rejection kRowPointer{5, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Rejection kColumn{6, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
 constexpr Rejection kEntries{7, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Rejection kInew{8, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
 orvek::assembly::ReductionStorage g_work;
 
@@ -34,9 +35,10 @@ extern "C" ORVEK_API void ORVEK_CALL MatYR(const int32_t *NIN, const int32_t *ID
   {
     frame::ArgumentGuard guard(err, kName);
     bool ok = guard.reject_if(n_in < 1 || n_in > kMaxRowIndexedEntries, kNinRange, {n_in});
-    ok = ok && guard.reject_if(n < 1 || n > kMaxRowIndexedEntries, kNRange, {n});
-    ok = ok && CheckReductionInput(guard, {kEndPointer, kIoldRange, kRowPointer, kColumn}, n_in, IJA, IOLD, n, 0,
-                                   true);
+    // N = 0 keeps no node: NZ = 0.
+    ok = ok && guard.reject_if(n < 0 || n > kMaxRowIndexedEntries, kNRange, {n});
+    ok = ok && CheckReductionInput(guard, {kEndPointer, kIoldRange, kRowPointer, kColumn, kInew}, n_in, IJA, IOLD,
+                                   INEW, n, 0, IDROP);
     if (ok) {
       const std::int32_t end = IJA[n_in];
       const RowIndexedMatrix probe{n_in, std::span<const std::int32_t>(IJA, static_cast<std::size_t>(end - 1)), {}};

@@ -11,12 +11,14 @@ namespace {
 using orvek::frame::Rejection;
 
 constexpr std::string_view kName = "MatricaYR";
-constexpr Rejection kNRange{1, "N = %(I1) must lie between 1 and 9998."};
+constexpr Rejection kNRange{1, "N = %(I1) must lie between 0 and 9998."};
 constexpr Rejection kEndPointer{2, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Rejection kIoldRange{3, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
 constexpr Rejection kRowPointer{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Rejection kColumn{5, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
 constexpr Rejection kEntries{6, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Rejection kInew{7, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Rejection kKref{8, "KREF = %(I1) must lie between 1 and N + 1 = %(I2)."};
 
 orvek::assembly::ReductionStorage g_work;
 
@@ -31,16 +33,19 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaYR(const int32_t *KREF, const float 
   ErrorModule &err = errors();
   const std::int32_t n = *N, kref = *KREF;
   // N + 1 is formed only for an N the check below accepts (N = 2147483647
-  // would overflow); for any other N the value is never used.
-  const std::int32_t n_in = n >= 1 && n <= kMaxRowIndexedEntries - 1 ? n + 1 : 1;
+  // would overflow); for any other N the value is never used. N = 0 reduces
+  // a matrix of one node to nothing (NZ = 0, IJAR(1) = 2).
+  const std::int32_t n_in = n >= 0 && n <= kMaxRowIndexedEntries - 1 ? n + 1 : 1;
   const ColumnFilter filter = ColumnFilter::Reference(kref);
 
   std::int32_t entries = 0;
   {
     frame::ArgumentGuard guard(err, kName);
-    bool ok = guard.reject_if(n < 1 || n > kMaxRowIndexedEntries - 1, kNRange, {n});
-    ok = ok && CheckReductionInput(guard, {kEndPointer, kIoldRange, kRowPointer, kColumn}, n_in, IJA, IOLD, n,
-                                   kref, false);
+    bool ok = guard.reject_if(n < 0 || n > kMaxRowIndexedEntries - 1, kNRange, {n});
+    // Any other KREF would keep every column, the unlisted node's too.
+    ok = ok && guard.reject_if(kref < 1 || kref > n_in, kKref, {kref, n_in});
+    ok = ok && CheckReductionInput(guard, {kEndPointer, kIoldRange, kRowPointer, kColumn, kInew}, n_in, IJA, IOLD,
+                                   INEW, n, kref, nullptr);
     if (ok) {
       const std::int32_t end = IJA[n_in];
       const RowIndexedMatrix probe{n_in, std::span<const std::int32_t>(IJA, static_cast<std::size_t>(end - 1)), {}};

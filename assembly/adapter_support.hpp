@@ -66,7 +66,8 @@ struct BranchRejections {
 };
 
 // N within 1..max_n, NB at most the branch capacity (NB <= 0 is left to the
-// key sort's length error), and every end node of branches 1..NB in 1..N.
+// key sort's length error, raised before these checks), and every end node
+// of branches 1..NB in 1..N.
 // Reads NODES only when NB fits.
 inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections &texts, std::int32_t n,
                              std::int32_t max_n, std::int32_t nb, const std::int32_t *nodes) {
@@ -135,14 +136,17 @@ std::int32_t PrepareAssembly(ErrorModule &err, std::string_view name, const Asse
                              const float *ya, const float *yb, const std::int32_t *nodes,
                              const std::int32_t *istat, BranchStorage &st, BranchArrays &branches,
                              ExtraChecks extra_checks) {
+  const BranchOrder order = st.order();
+  // No branches: the key sort's length error comes first, whatever N is
+  // (nothing is read for it); the checks follow when stopping is off.
+  if (nb <= 0) OrderBranches(err, n, nb, {}, {}, order);
   {
     frame::ArgumentGuard guard(err, name);
     const bool ok = CheckBranchInput(guard, texts.branch, n, max_entries, nb, nodes) && extra_checks(guard);
     if (!guard.passed() || !ok) return -1;
   }
   branches = ReadBranches(st, z, ya, yb, nodes, nb, istat);
-  const BranchOrder order = st.order();
-  OrderBranches(err, n, nb, branches.first, branches.second, order);
+  if (nb > 0) OrderBranches(err, n, nb, branches.first, branches.second, order);
   const std::int32_t entries =
       n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.first, branches.second, branches.istat);
   frame::ArgumentGuard guard(err, name);
@@ -214,21 +218,26 @@ struct ReductionRejections {
   const frame::Rejection &iold;        // IOLD(%(I1)) = %(I2), bound %(I3)
   const frame::Rejection &row_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
   const frame::Rejection &column;      // IJA(%(I1)) = %(I2), bound %(I3)
+  const frame::Rejection &inew;        // INEW(%(I1)) = %(I2), bound %(I3) = N
 };
 
 // Checks a row-indexed input of n_in nodes and the rows IOLD(1..N) that a
 // reduction reads, in reading order: the end pointer IJA(n_in + 1) (the
 // values C(1..IJA(n_in + 1) - 1) must fit in the value capacity), each IOLD
 // entry, the two pointers of each row read, every column of those rows that
-// is tested against IDROP or looked up in INEW (all for MatYR; all but KREF
-// for MatricaYR). The caller checks the size of the result afterwards.
-// Requires 1 <= n_in and n_in + 1 <= the value capacity, n >= 1.
+// is tested against IDROP or looked up in INEW (all for MatYR, idrop given;
+// all but KREF for MatricaYR, idrop null), and the new number INEW(c) of
+// every column kept, which must lie in 1..N. The caller checks the size of
+// the result afterwards. Requires 1 <= n_in, n_in + 1 <= the value
+// capacity, n >= 0.
 inline bool CheckReductionInput(frame::ArgumentGuard &guard, const ReductionRejections &texts,
                                 std::int32_t n_in, const std::int32_t *ija_host,
-                                const std::int32_t *iold_host, std::int32_t n, std::int32_t kref,
-                                bool check_all_columns) {
+                                const std::int32_t *iold_host, const std::int32_t *inew_host, std::int32_t n,
+                                std::int32_t kref, const std::int32_t *idrop_host) {
   const frame::Vec1<const std::int32_t> ija(ija_host);
   const frame::Vec1<const std::int32_t> iold(iold_host);
+  const frame::Vec1<const std::int32_t> inew(inew_host);
+  const frame::Vec1<const std::int32_t> idrop(idrop_host);
   const std::int32_t first = n_in + 2; // first off-diagonal position
   const std::int32_t end = ija(n_in + 1);
   if (!guard.reject_if(end < first || end > kMaxNonzeros + 1, texts.end_pointer,
@@ -243,8 +252,11 @@ inline bool CheckReductionInput(frame::ArgumentGuard &guard, const ReductionReje
     }
     for (std::int32_t k = ija(p); k < ija(p + 1); ++k) {
       const std::int32_t c = ija(k);
-      if (!check_all_columns && c == kref) continue;
+      if (idrop_host == nullptr && c == kref) continue;
       if (!guard.reject_if(c < 1 || c > n_in, texts.column, {k, c, n_in})) return false;
+      if (idrop_host != nullptr && idrop(c) != 0) continue;
+      const std::int32_t renumbered = inew(c);
+      if (!guard.reject_if(renumbered < 1 || renumbered > n, texts.inew, {c, renumbered, n})) return false;
     }
   }
   return true;

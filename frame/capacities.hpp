@@ -15,6 +15,10 @@ inline constexpr std::int32_t kDenseOrder = 100;         // dense complex matric
 inline constexpr std::int32_t kMaxRowIndexedEntries = 9999; // row-indexed form uses one spare position
 inline constexpr std::int32_t kMaxIncidenceBranches = 2499;  // MAUX work table: 2*NB + sentinel <= 5000
 inline constexpr std::int32_t kMaxComponents = 1000;     // rows of CNT
+// Each component of s nodes holds at least s - 1 branches, so at most
+// kMaxComponents components hold at most this many nodes: the length of the
+// ordering arrays ORD and PAR.
+inline constexpr std::int32_t kMaxOrderedNodes = kMaxComponents + kMaxBranches;
 inline constexpr std::int32_t kMaxComponentRecords = 50; // component records kept by ZapisiPodredeno
 inline constexpr std::int32_t kMaxChordsPerRecord = 150;
 inline constexpr std::int32_t kFaultCurrentRows = 3;     // IFS(3,2)

@@ -259,6 +259,11 @@ void Reduce(ByteReader &in, bool matricayr) {
   if (t.nz.untouched()) return;
   t.check(kMaxRowIndexedEntries);
   if (matricayr) r.check(t.nz.get(0));
+  // An accepted reduction has order N: every row and column in 1..N.
+  for (std::int32_t k = 0; k < t.nz.get(0); ++k) {
+    const std::int32_t i = t.irow.get(k), j = t.jcol.get(k);
+    Expect(i >= 1 && i <= n && j >= 1 && j <= n, "a reduction returned a row or column outside 1..N");
+  }
 }
 
 } // namespace

@@ -3,9 +3,10 @@
 // ZapisiPodredeno on the ordering (CNT and NC possibly edited). Host arrays:
 // NODES(5000,2), IJA and IBR of N+1+2*NB elements (more when an edited end
 // pointer claims more, the extra entries decoded), ORD(N), PAR(N), BL(half
-// the list entries), CNT(1000,2). Checks: inputs never written; MAUX writes
-// exactly its N+1+2*NB positions; MultiPodred writes ORD, PAR, BL, CNT
-// within its counts; rejected calls write nothing.
+// the list entries), CNT(1000,2); for ZapisiPodredeno ORD/PAR(6000) and
+// BL(5000), the longest a host needs, whatever CNT claims. Checks: inputs
+// never written; MAUX writes exactly its N+1+2*NB positions; MultiPodred
+// writes ORD, PAR, BL, CNT within its counts; rejected calls write nothing.
 #include <cstdint>
 
 #include "frame/capacities.hpp"
@@ -91,16 +92,11 @@ void Run(ByteReader &in) {
     cnt.put(pos, in.integer());
   }
   std::int32_t ncz = in.byte() >= 0xF0 ? in.integer() : components;
-  // The host's ORD, PAR and BL hold at least what its CNT claims (the part
-  // beyond MultiPodred's output decoded).
-  std::int64_t need_nodes = 0, need_branches = 0;
-  for (std::int32_t g = 1; g <= ncz && g <= kMaxComponentRecords; ++g) {
-    need_nodes = std::max<std::int64_t>(need_nodes, cnt[static_cast<std::size_t>(g - 1)]);
-    need_branches = std::max<std::int64_t>(need_branches, cnt[static_cast<std::size_t>(kMaxComponents + g - 1)]);
-  }
-  const std::int64_t record_cap = static_cast<std::int64_t>(kMaxComponentRecords) * 1000;
-  const std::size_t nodes_held = std::max(ord.size(), Extent(need_nodes, record_cap));
-  const std::size_t branches_held = std::max(bl.size(), Extent(need_branches, record_cap));
+  // The host's ORD and PAR as long as MultiPodred can fill them, BL as long
+  // as a branch list can be (what MultiPodred gave, the rest decoded): CNT
+  // may claim more, and nothing beyond them may be read.
+  const auto nodes_held = static_cast<std::size_t>(kMaxOrderedNodes);
+  const auto branches_held = static_cast<std::size_t>(kMaxBranches);
   Ints ord2(nodes_held), par2(nodes_held), bl2(branches_held);
   for (std::size_t k = 0; k < nodes_held; ++k) {
     ord2[k] = k < ord.size() ? ord[k] : in.integer();

@@ -4,8 +4,9 @@
 // the unit tests use (two and three nodes, parallel branches, a self-loop,
 // an isolated node, an opened branch) and every case file in the cases
 // directory that fits the capacities (1000 nodes, 5000 branches, 9999
-// entries); larger cases are skipped. The inputs of earlier findings are
-// added as regression seeds.
+// entries); larger cases are skipped. The case reader's seeds are the case
+// files' own text. The inputs of earlier findings are added as regression
+// seeds.
 // Usage: fuzz_seeds <output directory> [<cases directory>]
 #include <algorithm>
 #include <cmath>
@@ -301,6 +302,38 @@ void RegressionSeeds(const fs::path &root) {
   Write(root / "topology", "regression-multipodred-thousand-components", forest);
 }
 
+// Seeds of the case reader: the case files themselves (the first 64 KiB of
+// the larger ones, as far as the fuzzer reads), read here at run time, and
+// a small case with CR, CR LF and control bytes in it.
+void CaseTextSeeds(const fs::path &root, const std::vector<fs::path> &files) {
+  constexpr std::size_t kLongest = 1 << 16;
+  const fs::path dir = root / "casefile";
+  fs::create_directories(dir);
+  auto write = [&](const std::string &name, const std::string &text) {
+    std::ofstream(dir / name, std::ios::binary) << text.substr(0, kLongest);
+  };
+  for (const auto &file : files) {
+    std::ifstream in(file, std::ios::binary);
+    std::string text(kLongest, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(kLongest));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    write(file.filename().string(), text);
+  }
+  const std::string small = "function mpc = small\nmpc.version = '2';\nmpc.baseMVA = 100;\n"
+                            "mpc.bus = [\n 1 3 0 0 0 0 1 1 0 0 1 1.1 0.9;\n 2 1 10 5 0 0 1 1 0 0 1 1.1 0.9;\n];\n"
+                            "mpc.gen = [ 1 0 0 10 -10 1 100 1 20 0 ];\n"
+                            "mpc.branch = [ 1 2 0.01 0.1 0.02 0 0 0 0 0 1 -360 360 ];\n"
+                            "mpc.bus_name = { 'one'; 'two' };\n";
+  write("small.m", small);
+  std::string cr = small, crlf;
+  for (char &c : cr)
+    if (c == '\n') c = '\r';
+  write("small-cr.m", cr);
+  for (const char c : small) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  write("small-crlf.m", crlf);
+  write("control-bytes.m", "mpc.baseMVA = 100;\nmpc.bus = [ 1 \x1b[2J 3 ];\n");
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -310,8 +343,8 @@ int main(int argc, char **argv) {
   }
   const fs::path root = argv[1];
   for (const Net &net : Examples()) Seeds(root, net);
+  std::vector<fs::path> files;
   if (argc > 2 && fs::is_directory(argv[2])) {
-    std::vector<fs::path> files;
     for (const auto &entry : fs::directory_iterator(argv[2]))
       if (entry.path().extension() == ".m") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
@@ -320,6 +353,7 @@ int main(int argc, char **argv) {
       if (FromCase(file, net)) Seeds(root, net);
     }
   }
+  CaseTextSeeds(root, files);
   ErrorModuleSeeds(root);
   RegressionSeeds(root);
   return 0;

@@ -84,7 +84,8 @@ void Stamp(native::CallScope &scope, std::int32_t n, const assembly::BranchArray
 
 } // namespace
 
-Admittance AssembleAdmittance(Workspace &ws, std::int32_t n, const BranchView &branches, const ShuntView &shunts) {
+Admittance AssembleAdmittance(Workspace &ws, std::int32_t n, const BranchView &branches,
+                              const ShuntView &shunts) try {
   native::CallScope scope(ws, "AssembleAdmittance");
   CheckNetwork(scope, "AssembleAdmittance", n, branches, &shunts, {});
   Admittance out;
@@ -105,15 +106,19 @@ Admittance AssembleAdmittance(Workspace &ws, std::int32_t n, const BranchView &b
   assembly::ConvertToRowIndexed(scope.err(), n, acc, work, out.row_indexed.ija);
   scope.check();
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("AssembleAdmittance");
 }
 
 TripletMatrix<Complex> AssembleTriplets(Workspace &ws, std::int32_t n, const BranchView &branches,
-                                        std::span<const std::int32_t> status) {
+                                        std::span<const std::int32_t> status) try {
   native::CallScope scope(ws, "AssembleTriplets");
   CheckNetwork(scope, "AssembleTriplets", n, branches, nullptr, status);
   TripletMatrix<Complex> out;
   Stamp(scope, n, Arrays(branches, status), {}, out);
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("AssembleTriplets");
 }
 
 } // namespace orvek

@@ -9,8 +9,16 @@
 // first stop and returns, so every kernel carries on as it does with
 // stopping switched off and returns cleanly. After the kernels, the scope
 // throws when a stop was recorded and hands out the warnings otherwise.
+//
+// The scope also holds the workspace for the call: a flag set on entry and
+// cleared on exit turns a second call on the same workspace (another
+// thread's) into orvek::Error, as it does a workspace moved from. Every
+// native function is a function-try-block whose handler passes what it
+// catches to RethrowAllocationFailure, so that running out of memory is an
+// orvek::Error too.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -76,6 +84,7 @@ struct Workspace::Impl {
 
   std::unique_ptr<ErrorModule> err;
   native::Capture capture;
+  std::atomic<bool> in_use{false}; // a call is running on this workspace
 
   // Work buffers, named by their use; each call takes what it needs.
   native::Buffer<std::int32_t> perm, key, skey;      // branch order
@@ -90,7 +99,8 @@ struct Workspace::Impl {
   native::Buffer<Complex> cb, cz0, cz1, cz2, cva, cvb, cvc;                      // complex node vectors
   native::Buffer<float> rb;                                                      // real node vector
   native::Buffer<std::int32_t> table_node, table_neighbour, table_branch, itemp; // incidence
-  native::Buffer<std::int32_t> pend, count;                                      // ordering
+  native::Buffer<std::int32_t> pend, count, first_entry, partner_entry;          // ordering, list check
+  native::Buffer<std::int32_t> node_positions;                                   // component records
   native::Buffer<std::int32_t> node_marks, tree_marks, chord_marks;              // ordering membership
   native::Buffer<std::int32_t> inv_index;                                        // inverse subset: lists
   native::Buffer<sparse::ComplexD> inv_fac, inv_z, inv_w;                        // double factors, Z, scatter
@@ -106,7 +116,9 @@ namespace native {
 // each kernel stage whether the exported routine would have stopped.
 class CallScope {
 public:
+  // Throws orvek::Error when the workspace was moved from or is in use.
   CallScope(Workspace &ws, std::string_view call);
+  ~CallScope();
   CallScope(const CallScope &) = delete;
   CallScope &operator=(const CallScope &) = delete;
 
@@ -122,6 +134,11 @@ private:
   Workspace::Impl &ws_;
   std::string call_;
 };
+
+// In the handler of a native function: an allocation failure (bad_alloc,
+// or a length beyond what a vector can hold) becomes orvek::Error of
+// routine "Memory"; anything else is rethrown as it is.
+[[noreturn]] void RethrowAllocationFailure(std::string_view call);
 
 // Argument checks of a native call under its own routine name; texts may
 // use %(L1) for an array name and %(I1).. for values.

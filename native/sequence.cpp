@@ -65,7 +65,7 @@ void CheckMatrix(native::CallScope &scope, std::string_view routine, const RowIn
 
 FaultResult Fault(Workspace &ws, std::int32_t itype, std::int32_t k, std::span<const float> ub,
                   std::span<const Complex> e, std::span<const Complex> z0, std::span<const Complex> z1,
-                  std::span<const Complex> z2) {
+                  std::span<const Complex> z2) try {
   native::CallScope scope(ws, "Fault");
   const std::int32_t n = Count(e.size());
   {
@@ -87,6 +87,8 @@ FaultResult Fault(Workspace &ws, std::int32_t itype, std::int32_t k, std::span<c
       sequence::SolidFault(n, itype, k, {ub, e, r.v0, r.v1, r.v2, r.va, r.vb, r.vc});
   r.currents = {c.i0, c.i1, c.i2};
   return r;
+} catch (...) {
+  native::RethrowAllocationFailure("Fault");
 }
 
 namespace {
@@ -141,7 +143,7 @@ Diagonals SequenceDiagonals(native::CallScope &scope, std::string_view routine, 
 
 std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const SequenceFactors &factors,
                                       std::span<const float> ub, std::span<const Complex> e,
-                                      std::span<const std::int32_t> nodes) {
+                                      std::span<const std::int32_t> nodes) try {
   native::CallScope scope(ws, "FaultStudy");
   const std::int32_t n = Count(e.size());
   CheckStudy(scope, "FaultStudy", n, ub, factors, nodes);
@@ -189,11 +191,13 @@ std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const S
     out[j] = {c.i0, c.i1, c.i2};
   }
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("FaultStudy");
 }
 
 std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &factors, std::span<const float> ub,
                                          std::span<const Complex> e, std::span<const std::int32_t> nodes,
-                                         const SequenceMatrices &matrices) {
+                                         const SequenceMatrices &matrices) try {
   native::CallScope scope(ws, "FaultLevels");
   const std::int32_t n = Count(e.size());
   CheckStudy(scope, "FaultLevels", n, ub, factors, nodes);
@@ -216,9 +220,11 @@ std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &f
     }
   }
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("FaultLevels");
 }
 
-BranchFlows BranchCurrents(Workspace &ws, const BranchView &branches, std::span<const Complex> v) {
+BranchFlows BranchCurrents(Workspace &ws, const BranchView &branches, std::span<const Complex> v) try {
   native::CallScope scope(ws, "BranchCurrents");
   CheckBranches(scope, "BranchCurrents", branches, v);
   BranchFlows out;
@@ -226,9 +232,11 @@ BranchFlows BranchCurrents(Workspace &ws, const BranchView &branches, std::span<
   out.second.resize(branches.from.size());
   sequence::BranchCurrents(Count(branches.from.size()), Data(branches), v, out.first, out.second);
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("BranchCurrents");
 }
 
-BranchFlows BranchPowers(Workspace &ws, const BranchView &branches, std::span<const Complex> v) {
+BranchFlows BranchPowers(Workspace &ws, const BranchView &branches, std::span<const Complex> v) try {
   native::CallScope scope(ws, "BranchPowers");
   CheckBranches(scope, "BranchPowers", branches, v);
   BranchFlows out;
@@ -236,9 +244,11 @@ BranchFlows BranchPowers(Workspace &ws, const BranchView &branches, std::span<co
   out.second.resize(branches.from.size());
   sequence::BranchPowers(Count(branches.from.size()), Data(branches), v, out.first, out.second);
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("BranchPowers");
 }
 
-Complex NodePower(Workspace &ws, const RowIndexed &y, std::int32_t k, std::span<const Complex> v) {
+Complex NodePower(Workspace &ws, const RowIndexed &y, std::int32_t k, std::span<const Complex> v) try {
   native::CallScope scope(ws, "NodePower");
   CheckMatrix(scope, "NodePower", y, v.size());
   {
@@ -250,10 +260,12 @@ Complex NodePower(Workspace &ws, const RowIndexed &y, std::int32_t k, std::span<
   const std::size_t positions = Size(y.ija[Size(y.n)] - 1);
   return sequence::NodePower(k, v, std::span<const Complex>(y.sa.data(), positions),
                              std::span<const std::int32_t>(y.ija.data(), positions));
+} catch (...) {
+  native::RethrowAllocationFailure("NodePower");
 }
 
 std::vector<Complex> NodePowers(Workspace &ws, const RowIndexed &y, std::span<const float> vm,
-                                std::span<const float> va) {
+                                std::span<const float> va) try {
   native::CallScope scope(ws, "NodePowers");
   CheckMatrix(scope, "NodePowers", y, vm.size());
   {
@@ -268,6 +280,8 @@ std::vector<Complex> NodePowers(Workspace &ws, const RowIndexed &y, std::span<co
                                std::span<const std::int32_t>(y.ija.data(), positions), vm, va,
                                scope.ws().cb.take(Size(y.n)), s);
   return s;
+} catch (...) {
+  native::RethrowAllocationFailure("NodePowers");
 }
 
 } // namespace orvek

@@ -10,6 +10,7 @@
 #include "native/native_internal.hpp"
 
 #include <algorithm>
+#include <new>
 
 #include "sparse/entry_checks.hpp"
 #include "sparse/refine.hpp"
@@ -30,8 +31,10 @@ constexpr std::string_view kFactorName = "Factor";
 constexpr Rejection kTripletSizes{
     1, "IROW holds %(I1) and JCOL %(I2) entries; both must hold NZ = %(I3), one per value."};
 constexpr Rejection kFactorRoom{2, "NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds 2147483647."};
+constexpr Rejection kFactorMemory{
+    3, "The factor storage of 3*NZ entries for NZ = %(I1) and the pivots of N = %(I2) cannot be allocated."};
 constexpr Rejection kRoomOption{
-    3, "MAX_ENTRIES = %(I1) must be at least 3*NZ = %(I2), and 15*N + 5*MAX_ENTRIES (N = %(I3)) at most 2147483647."};
+    4, "MAX_ENTRIES = %(I1) must be at least 3*NZ = %(I2), and 15*N + 5*MAX_ENTRIES (N = %(I3)) at most 2147483647."};
 
 constexpr std::string_view kSolveName = "Solve";
 constexpr Rejection kIncomplete{
@@ -41,32 +44,48 @@ constexpr Rejection kFactorShape{
 constexpr Rejection kFactorIndex{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Rejection kVectorSize{4, "%(L1) holds %(I1) values; it must hold N = %(I2)."};
 
-template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a, const FactorOptions &o) {
+template <class T>
+FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a, const FactorOptions &o) try {
   native::CallScope scope(ws, kFactorName);
   const std::int32_t nz = a.nz();
-  const std::int64_t least = 3 * static_cast<std::int64_t>(nz);
+  const std::int64_t least_room = 3 * static_cast<std::int64_t>(nz);
   {
     Checks checks(scope, kFactorName);
     if (checks.require(a.irow.size() == a.value.size() && a.jcol.size() == a.value.size(), kTripletSizes,
                        {Count(a.irow.size()), Count(a.jcol.size()), nz}) &&
-        checks.require(least <= INT32_MAX, kFactorRoom, {nz}) && o.max_entries != 0)
-      checks.require(o.max_entries >= least && o.max_entries <= INT32_MAX &&
+        checks.require(least_room <= INT32_MAX, kFactorRoom, {nz}) && o.max_entries != 0)
+      checks.require(o.max_entries >= least_room && o.max_entries <= INT32_MAX &&
                          15 * static_cast<std::int64_t>(a.n) + 5 * o.max_entries <= INT32_MAX,
                      kRoomOption,
                      {static_cast<std::int32_t>(std::clamp<std::int64_t>(o.max_entries, INT32_MIN, INT32_MAX)),
-                      static_cast<std::int32_t>(least), a.n});
+                      static_cast<std::int32_t>(least_room), a.n});
     checks.passed();
     scope.check();
   }
-  // The driver checks N and NZ itself (and every row and column number).
+  // The driver checks N and NZ itself (and every row and column number);
+  // an order or a count it refuses (N or NZ below 1, a workspace
+  // 15*N + 5*NZ, 6*NZ for complex values, beyond the largest integer) is
+  // refused before the factor arrays are touched, so they are sized only
+  // for what it accepts.
   FactorSet<T> f;
   f.n = a.n;
-  const std::size_t room = o.max_entries != 0 ? static_cast<std::size_t>(o.max_entries) : 3 * Size(nz);
-  f.fac.assign(room, T{});
-  f.irfac.assign(room, 0);
-  f.jcfac.assign(room, 0);
-  f.ipvt.assign(Size(a.n), 0);
-  f.jpvt.assign(Size(a.n), 0);
+  const float least = 15.0f * static_cast<float>(a.n) +
+                      static_cast<float>(sparse::SparseTraits<T>::kDriverPerNz) * static_cast<float>(nz);
+  const bool accepted = a.n >= 1 && nz >= 1 && !(least > static_cast<float>(INT32_MAX));
+  const std::size_t room =
+      !accepted ? 0 : o.max_entries != 0 ? static_cast<std::size_t>(o.max_entries) : 3 * Size(nz);
+  try {
+    f.fac.assign(room, T{});
+    f.irfac.assign(room, 0);
+    f.jcfac.assign(room, 0);
+    f.ipvt.assign(accepted ? Size(a.n) : 0, 0);
+    f.jpvt.assign(accepted ? Size(a.n) : 0, 0);
+  } catch (const std::bad_alloc &) {
+    Checks checks(scope, kFactorName);
+    checks.require(false, kFactorMemory, {nz, a.n});
+    checks.passed();
+    scope.check();
+  }
   std::int32_t iparam[sparse::kIparamSize] = {};
   float rparam[sparse::kRparamSize] = {};
   if (o.max_entries != 0) {
@@ -97,6 +116,8 @@ template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T>
   f.irfac.resize(Size(nfac));
   f.jcfac.resize(Size(nfac));
   return f;
+} catch (...) {
+  native::RethrowAllocationFailure(kFactorName);
 }
 
 } // namespace
@@ -177,7 +198,7 @@ template void SolveChecked<Complex>(CallScope &, const FactorSet<Complex> &, std
 namespace {
 
 template <class T>
-void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) {
+void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path) try {
   native::CallScope scope(ws, kSolveName);
   native::CheckFactors(scope, f);
   {
@@ -189,6 +210,8 @@ void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::
   }
   native::SolveFast(scope, f, b, x, path);
   scope.check();
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
 
 constexpr std::string_view kRefinedName = "SolveRefined";
@@ -198,7 +221,7 @@ constexpr Rejection kMatrixEntry{7, "Entry %(I1) of the matrix lies at row %(I2)
 
 template <class T>
 RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, const TripletMatrix<T> &a,
-                                          std::span<const Wide<T>> b, Path path) {
+                                          std::span<const Wide<T>> b, Path path) try {
   native::CallScope scope(ws, kRefinedName);
   native::CheckFactors(scope, f);
   {
@@ -251,6 +274,8 @@ RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, 
   out.iterations = r.solves;
   out.backward_error = r.backward_error;
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure(kRefinedName);
 }
 
 } // namespace
@@ -277,7 +302,7 @@ RefinedSolution<double> SolveRefined(Workspace &ws, const FactorSet<float> &f, c
 }
 RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSet<Complex> &f,
                                                    const TripletMatrix<Complex> &a,
-                                                   std::span<const std::complex<double>> b, Path path) {
+                                                   std::span<const std::complex<double>> b, Path path) try {
   // std::complex<double> is laid out as two doubles, real part first (the
   // standard guarantees it), as the library's double pair is.
   static_assert(sizeof(std::complex<double>) == sizeof(sparse::ComplexD));
@@ -289,17 +314,24 @@ RefinedSolution<std::complex<double>> SolveRefined(Workspace &ws, const FactorSe
   out.iterations = r.iterations;
   out.backward_error = r.backward_error;
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure(kRefinedName);
 }
 
-std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) {
+std::vector<float> Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, Path path) try {
   std::vector<float> x(b.size());
   SolveImpl<float>(ws, f, b, x, path);
   return x;
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
-std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b, Path path) {
+std::vector<Complex> Solve(Workspace &ws, const FactorSet<Complex> &f, std::span<const Complex> b,
+                           Path path) try {
   std::vector<Complex> x(b.size());
   SolveImpl<Complex>(ws, f, b, x, path);
   return x;
+} catch (...) {
+  native::RethrowAllocationFailure(kSolveName);
 }
 
 } // namespace orvek

@@ -68,21 +68,34 @@ void CheckAdjacency(native::CallScope &scope, const Adjacency &adj, std::int32_t
   auto IJA = [&](std::int32_t k) { return adj.ija[Size(k) - 1]; };
   auto IBR = [&](std::int32_t k) { return adj.ibr[Size(k) - 1]; };
   const std::int32_t first = n + 2, last = ok ? IJA(n + 1) - 1 : 0;
+  // Each branch must occur exactly twice, so the partner of an entry is the
+  // other occurrence of its branch: one pass finds it, and the pair check
+  // only has to look at that one entry (linear in the list length).
   std::span<std::int32_t> count = scope.ws().count.zeroed(Size(nb));
+  std::span<std::int32_t> first_at = scope.ws().first_entry.take(Size(nb));
+  std::span<std::int32_t> partner = scope.ws().partner_entry.take(Size(2 * static_cast<std::int64_t>(nb)));
   for (std::int32_t k = first; ok && k <= last; ++k) {
     ok = checks.require(IJA(k) >= 1 && IJA(k) <= n && IBR(k) >= 1 && IBR(k) <= nb, kAdjacencyEntry,
                         {k, IJA(k), IBR(k)});
-    if (ok) ++count[Size(IBR(k)) - 1];
+    if (!ok) break;
+    std::int32_t &seen = count[Size(IBR(k)) - 1];
+    if (++seen == 1) {
+      first_at[Size(IBR(k)) - 1] = k;
+    } else if (seen == 2) {
+      const std::int32_t other = first_at[Size(IBR(k)) - 1];
+      partner[Size(k - first)] = other;
+      partner[Size(other - first)] = k;
+    }
   }
   for (std::int32_t b = 1; ok && b <= nb; ++b)
     ok = checks.require(count[Size(b) - 1] == 2, kAdjacencyBranch, {b, count[Size(b) - 1]});
+  // Entry k (u -> v, branch b) is matched when the other entry of b lies in
+  // the list of v and names u.
   for (std::int32_t u = 1; ok && u <= n; ++u) {
     for (std::int32_t k = IJA(u); ok && k < IJA(u + 1); ++k) {
-      const std::int32_t v = IJA(k), b = IBR(k);
-      bool matched = false;
-      for (std::int32_t h = IJA(v); h < IJA(v + 1) && !matched; ++h)
-        matched = h != k && IJA(h) == u && IBR(h) == b;
-      ok = checks.require(matched, kAdjacencyPair, {k, v, b, u});
+      const std::int32_t v = IJA(k), h = partner[Size(k - first)];
+      const bool matched = h >= IJA(v) && h < IJA(v + 1) && IJA(h) == u;
+      ok = checks.require(matched, kAdjacencyPair, {k, v, IBR(k), u});
     }
   }
   checks.passed();
@@ -92,7 +105,7 @@ void CheckAdjacency(native::CallScope &scope, const Adjacency &adj, std::int32_t
 } // namespace
 
 DecoupledMatrices FastDecoupledMatrices(Workspace &ws, std::int32_t n, std::int32_t npq,
-                                        const DecoupledBranchView &branches) {
+                                        const DecoupledBranchView &branches) try {
   native::CallScope scope(ws, "FastDecoupledMatrices");
   CheckBranchEnds(scope, "FastDecoupledMatrices", n, branches.from, branches.to,
                   {{"R", branches.r.size()}, {"X", branches.x.size()}, {"T", branches.t.size()}});
@@ -128,10 +141,12 @@ DecoupledMatrices FastDecoupledMatrices(Workspace &ws, std::int32_t n, std::int3
     m->value.resize(Size(list->nz));
   }
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("FastDecoupledMatrices");
 }
 
 Adjacency BuildAdjacency(Workspace &ws, std::int32_t n, std::span<const std::int32_t> from,
-                         std::span<const std::int32_t> to) {
+                         std::span<const std::int32_t> to) try {
   native::CallScope scope(ws, "BuildAdjacency");
   CheckBranchEnds(scope, "BuildAdjacency", n, from, to);
   Workspace::Impl &w = scope.ws();
@@ -149,10 +164,12 @@ Adjacency BuildAdjacency(Workspace &ws, std::int32_t n, std::span<const std::int
   topology::BuildIncidence(scope.err(), n, from, to, nb, out.ija, out.ibr, work);
   scope.check();
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("BuildAdjacency");
 }
 
 ComponentOrdering OrderComponents(Workspace &ws, const Adjacency &adjacency,
-                                  std::span<const std::int32_t> from, std::span<const std::int32_t> to) {
+                                  std::span<const std::int32_t> from, std::span<const std::int32_t> to) try {
   native::CallScope scope(ws, "OrderComponents");
   const std::int32_t n = adjacency.n;
   const std::int32_t nb = Count(from.size());
@@ -176,7 +193,10 @@ ComponentOrdering OrderComponents(Workspace &ws, const Adjacency &adjacency,
   out.cnt_nodes.resize(Size(nc));
   out.cnt_branches.resize(Size(nc));
 
+  // Chord ends are found through a position index (every node is ordered
+  // once): the same first match as the scan of the component's nodes.
   out.components.resize(Size(nc));
+  const std::span<std::int32_t> position = scope.ws().node_positions.take(Size(n) + 1);
   for (std::int32_t g = 1; g <= nc; ++g) {
     const std::int32_t s0 = g > 1 ? out.cnt_nodes[Size(g) - 2] : 0;
     const std::int32_t b0 = g > 1 ? out.cnt_branches[Size(g) - 2] : 0;
@@ -191,9 +211,13 @@ ComponentOrdering OrderComponents(Workspace &ws, const Adjacency &adjacency,
     std::vector<std::int32_t> chp(Size(nch));
     std::int32_t rnn = 0, rnbr = 0, rnch = 0;
     const topology::ComponentRecordSpans spans{rnn, rnbr, rnch, c.nodes, c.branches, c.end1, chp, c.end2};
-    topology::StoreComponent(s0, b0, nn, nbr, out.ord, out.bl, out.par, from, to, spans);
+    for (std::int32_t k = 1; k <= nn; ++k) position[Size(out.ord[Size(s0 + k) - 1])] = k - 1;
+    const topology::NodePositions index{marks.node, position, g};
+    topology::StoreComponent(s0, b0, nn, nbr, out.ord, out.bl, out.par, from, to, spans, &index);
   }
   return out;
+} catch (...) {
+  native::RethrowAllocationFailure("OrderComponents");
 }
 
 } // namespace orvek

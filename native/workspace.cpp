@@ -1,7 +1,11 @@
 // The workspace, the call scope and orvek::Error of the native interface.
 // A workspace's error module prints into the workspace's capture and its
 // stop handler records the first stop and returns; nothing reaches the
-// process-wide error state or standard output.
+// process-wide error state or standard output. Misuse of a workspace and
+// allocation failures are errors of their own (routines "Workspace" and
+// "Memory"), with nothing printed.
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "native/native_internal.hpp"
@@ -44,6 +48,30 @@ std::string Describe(const std::string &call, const std::vector<Report> &reports
 
 const Report kNoReport{};
 
+// Errors of the native layer itself (not of an exported routine's checks).
+constexpr std::string_view kWorkspaceRoutine = "Workspace";
+constexpr frame::Rejection kMovedFrom{
+    1, "The workspace was moved from; assign a Workspace to it before using it again."};
+constexpr frame::Rejection kInUse{
+    2, "The workspace is serving another call (on another thread); a workspace serves one call at a time."};
+constexpr std::string_view kMemoryRoutine = "Memory";
+constexpr frame::Rejection kOutOfMemory{1, "The call needs more memory than could be obtained (%(L1))."};
+
+[[noreturn]] void ThrowOwn(std::string_view call, std::string_view routine, const frame::Rejection &r,
+                           std::string_view detail = {}) {
+  std::string message(r.text);
+  if (const auto at = message.find("%(L1)"); at != std::string::npos) message.replace(at, 5, detail);
+  throw Error(std::string(call), {Report{std::string(routine), kTerminalType, r.code, std::move(message)}},
+              {});
+}
+
+Workspace::Impl &Acquire(Workspace &ws, std::string_view call) {
+  Workspace::Impl *impl = ws.impl();
+  if (impl == nullptr) ThrowOwn(call, kWorkspaceRoutine, kMovedFrom);
+  if (impl->in_use.exchange(true, std::memory_order_acquire)) ThrowOwn(call, kWorkspaceRoutine, kInUse);
+  return *impl;
+}
+
 } // namespace
 
 Error::Error(std::string call, std::vector<Report> reports, std::string printed)
@@ -78,7 +106,27 @@ Workspace &Workspace::operator=(Workspace &&) noexcept = default;
 
 namespace native {
 
-CallScope::CallScope(Workspace &ws, std::string_view call) : ws_(ws.impl()), call_(call) { ws_.reset_errors(); }
+CallScope::CallScope(Workspace &ws, std::string_view call) : ws_(Acquire(ws, call)) {
+  try {
+    call_ = call;
+    ws_.reset_errors();
+  } catch (...) {
+    ws_.in_use.store(false, std::memory_order_release);
+    RethrowAllocationFailure(call);
+  }
+}
+
+CallScope::~CallScope() { ws_.in_use.store(false, std::memory_order_release); }
+
+void RethrowAllocationFailure(std::string_view call) {
+  try {
+    throw;
+  } catch (const std::bad_alloc &) {
+    ThrowOwn(call, kMemoryRoutine, kOutOfMemory, "std::bad_alloc");
+  } catch (const std::length_error &) {
+    ThrowOwn(call, kMemoryRoutine, kOutOfMemory, "std::length_error");
+  }
+}
 
 void CallScope::check() {
   Capture &cap = ws_.capture;

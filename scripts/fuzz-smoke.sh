@@ -23,7 +23,7 @@ cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEK_FUZZ=ON -DORVEK_BUILD_TESTS=OFF >/dev/null
 # Runs per target: about 15-30 s each on two cores.
 targets=(fuzz_assembly:20000 fuzz_sparse:8000 fuzz_sequence:40000 fuzz_topology:8000 fuzz_dense:15000
-         fuzz_fast_decoupled:40000 fuzz_error_module:100000)
+         fuzz_fast_decoupled:40000 fuzz_error_module:100000 fuzz_casefile:3000)
 names=()
 for t in "${targets[@]}"; do names+=("${t%%:*}"); done
 cmake --build "$build" -j2 --target fuzz_seeds "${names[@]}"

@@ -5,7 +5,7 @@
 #
 #   scripts/fuzz.sh run [seconds per target] [family ...]
 #       runs each family (assembly sparse sequence topology dense
-#       fast_decoupled error_module; default all) for that long (default
+#       fast_decoupled error_module casefile; default all) for that long (default
 #       600), JOBS of them at a time (default 2, the machine has 2 cores).
 #   scripts/fuzz.sh coverage [family ...]
 #       builds the targets with source-based coverage in <build>-cov, runs
@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD:-build-fuzz}
-all=(assembly sparse sequence topology dense fast_decoupled error_module)
+all=(assembly sparse sequence topology dense fast_decoupled error_module casefile)
 mode=${1:-run}
 shift || true
 

@@ -66,6 +66,13 @@ constexpr Message kLimitExhausted{21, "Factorization from row 1 to row %(I1) rea
                                       "IPARAM(5) = %(I2). Set IPARAM(5) larger."};
 constexpr Message kNfacSmall{23, "The value of NFAC = %(I1) is too small to store the factors. Set NFAC to at least  "
                                  "%(I2)."};
+// Closing messages of a check loop that found more offences of one kind
+// than it lists (same code as the kind).
+constexpr Message kRowRangeMore{14, "%(I1) more IROW values out of range are not listed."};
+constexpr Message kColRangeMore{15, "%(I1) more JCOL values out of range are not listed."};
+constexpr Message kDuplicateMore{16, "%(I1) more positions given twice are not listed."};
+constexpr Message kEmptyRowMore{4, "%(I1) more empty rows are not listed."};
+constexpr Message kEmptyColumnMore{5, "%(I1) more empty columns are not listed."};
 // Elimination.
 constexpr Message kNumericallySingular{1, "The coefficient matrix is numerically singular."};
 constexpr Message kGrowth{2, "The growth factor, %(R1), exceeds %(R2) = RPARAM(1)."};
@@ -85,6 +92,37 @@ void Raise(ErrorModule &err, std::int32_t type, const Message &m, std::initializ
   for (const std::int32_t v : ints) err.SetIntegerPlaceholder(index++, v);
   err.E1MES(type, m.code, m.text);
 }
+
+// A check loop lists at most this many offences of one kind; any further
+// ones are counted and named by one closing message, so an order of
+// millions with one triplet prints a bounded text before the stop.
+constexpr std::int32_t kMaxListedPerKind = 200;
+
+// The messages of one kind raised by one check loop.
+class BoundedReports {
+public:
+  BoundedReports(ErrorModule &err, const Message &each, const Message &more) : err_(err), each_(each), more_(more) {}
+  void raise(std::initializer_list<std::int32_t> values) {
+    if (listed_ < kMaxListedPerKind) {
+      ++listed_;
+      Raise(err_, kTerminal, each_, values);
+    } else {
+      ++unlisted_;
+    }
+  }
+  // Names the offences that were not listed, if any.
+  void close() {
+    if (unlisted_ > 0) Raise(err_, kTerminal, more_, {unlisted_});
+    unlisted_ = 0;
+  }
+
+private:
+  ErrorModule &err_;
+  const Message &each_;
+  const Message &more_;
+  std::int32_t listed_ = 0;
+  std::int32_t unlisted_ = 0;
+};
 
 std::int32_t ClampToInt(std::int64_t v) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
@@ -352,6 +390,13 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     // ---- pivot size ----
     const T pivot = L.val(piv);
     const float apiv = Tr::magnitude(pivot);
+    if (std::isnan(apiv)) {
+      // A NaN pivot (a column singleton is taken without the threshold
+      // test, which NaN never passes) is treated as a zero pivot.
+      run_min = 0.0f;
+      stop_step = k;
+      break;
+    }
     if (apiv > max_u) max_u = apiv;
     if (apiv < run_min) {
       run_min = apiv;
@@ -526,6 +571,7 @@ Elimination Eliminate(ErrorModule &err, Linked<T> &L, std::span<std::int32_t> ip
     L.chead(L.colof(e)) = -L.colof(e);
     const float alast = Tr::magnitude(L.val(e));
     if (alast < run_min) run_min = alast;
+    if (std::isnan(alast)) run_min = 0.0f; // a NaN pivot counts as zero
     // It is a U entry like any other (growth = largest |U| / largest |A|).
     max_u = std::max(max_u, alast);
   }
@@ -616,26 +662,38 @@ bool PositionBitsDistinct(std::int32_t n, std::int32_t nz, std::span<const std::
   return true;
 }
 
-// Reports every position given twice (one message per equal adjacent pair).
+// Reports every position given twice among the entries whose row and
+// column lie in 1..N (one message per equal adjacent pair of the sorted
+// positions; entries out of range form no position). Needs NZ integers of
+// work, 2*NZ for orders whose keys do not fit 32 bits.
 void CheckDuplicates(ErrorModule &err, std::int32_t n, std::int32_t nz, std::span<const std::int32_t> irow,
                      std::span<const std::int32_t> jcol, std::span<std::int32_t> iwk) {
+  const auto valid = [n](std::int32_t i, std::int32_t j) { return i >= 1 && i <= n && j >= 1 && j <= n; };
+  BoundedReports duplicates(err, kDuplicate, kDuplicateMore);
+  std::int32_t m = 0;
   if (n <= kMaxKeyedOrder) {
     std::int32_t *keys = iwk.data();
-    for (std::int32_t i = 0; i < nz; ++i) keys[i] = (jcol[i] - 1) * n + irow[i];
-    SVIGN(err, nz, keys, keys);
-    for (std::int32_t i = 1; i < nz; ++i)
-      if (keys[i] == keys[i - 1]) Raise(err, kTerminal, kDuplicate, {(keys[i] - 1) % n + 1, (keys[i] - 1) / n + 1});
+    for (std::int32_t i = 0; i < nz; ++i)
+      if (valid(irow[i], jcol[i])) keys[m++] = (jcol[i] - 1) * n + irow[i];
+    if (m == 0) return;
+    SVIGN(err, m, keys, keys);
+    for (std::int32_t i = 1; i < m; ++i)
+      if (keys[i] == keys[i - 1]) duplicates.raise({(keys[i] - 1) % n + 1, (keys[i] - 1) / n + 1});
+    duplicates.close();
     return;
   }
   std::int32_t *pairs = iwk.data();
-  for (std::int32_t i = 0; i < nz; ++i) {
-    pairs[2 * i] = jcol[i];
-    pairs[2 * i + 1] = irow[i];
-  }
-  SortPositionPairs(pairs, nz);
-  for (std::int32_t i = 1; i < nz; ++i)
+  for (std::int32_t i = 0; i < nz; ++i)
+    if (valid(irow[i], jcol[i])) {
+      pairs[2 * m] = jcol[i];
+      pairs[2 * m + 1] = irow[i];
+      ++m;
+    }
+  SortPositionPairs(pairs, m);
+  for (std::int32_t i = 1; i < m; ++i)
     if (pairs[2 * i] == pairs[2 * i - 2] && pairs[2 * i + 1] == pairs[2 * i - 1])
-      Raise(err, kTerminal, kDuplicate, {pairs[2 * i + 1], pairs[2 * i]});
+      duplicates.raise({pairs[2 * i + 1], pairs[2 * i]});
+  duplicates.close();
 }
 
 // Raw storage for the work arrays (one block holds both), released at the end
@@ -673,21 +731,19 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
     for (std::int32_t i = 0; i < nz; ++i)
       outside |= static_cast<std::uint32_t>(static_cast<std::uint32_t>(irow[i]) - 1u >= static_cast<std::uint32_t>(n)) |
                  static_cast<std::uint32_t>(static_cast<std::uint32_t>(jcol[i]) - 1u >= static_cast<std::uint32_t>(n));
-    bool in_range = true;
-    if (outside != 0) {
+    const bool in_range = outside == 0;
+    if (!in_range) {
+      BoundedReports rows(err, kRowRange, kRowRangeMore), columns(err, kColRange, kColRangeMore);
       for (std::int32_t i = 0; i < nz; ++i)
-        if (irow[i] < 1 || irow[i] > n) {
-          Raise(err, kTerminal, kRowRange, {i + 1, irow[i]});
-          in_range = false;
-        }
+        if (irow[i] < 1 || irow[i] > n) rows.raise({i + 1, irow[i]});
+      rows.close();
       for (std::int32_t i = 0; i < nz; ++i)
-        if (jcol[i] < 1 || jcol[i] > n) {
-          Raise(err, kTerminal, kColRange, {i + 1, jcol[i]});
-          in_range = false;
-        }
+        if (jcol[i] < 1 || jcol[i] > n) columns.raise({i + 1, jcol[i]});
+      columns.close();
     }
-    // Positions are only formed from valid rows and columns, and only where
-    // the integer workspace can hold them (a short LIWK is reported below).
+    // Positions are only formed from valid rows and columns (duplicates
+    // among them are reported after the range errors), and only where the
+    // integer workspace can hold them (a short LIWK is reported below).
     const std::int64_t key_room = n <= kMaxKeyedOrder ? nz : 2 * static_cast<std::int64_t>(nz);
     // The sorted keys are only needed to name the duplicates: a list whose
     // positions are distinct (found by a counting pass where the workspace
@@ -700,7 +756,7 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
       distinct = PositionBitsDistinct(n, nz, irow, jcol, iwk.data(), bit_words);
     else if (in_range && liwk >= count_room)
       distinct = PositionsDistinct(n, nz, irow, jcol, iwk.data());
-    if (in_range && !distinct && liwk >= key_room) CheckDuplicates(err, n, nz, irow, jcol, iwk);
+    if (!distinct && liwk >= key_room) CheckDuplicates(err, n, nz, irow, jcol, iwk);
     if (err.N1RCD(0) != 0) return;
 
     err.L15XG(0, hold);
@@ -773,10 +829,13 @@ void FactorWithWorkspace(ErrorModule &err, std::int32_t n, std::int32_t nz, std:
       L.rlink(1) = 0;
     }
 
+    BoundedReports empty_rows(err, kEmptyRow, kEmptyRowMore), empty_columns(err, kEmptyColumn, kEmptyColumnMore);
     for (std::int32_t i = 1; i <= n; ++i)
-      if (L.rcount(i) == 0) Raise(err, kTerminal, kEmptyRow, {i});
+      if (L.rcount(i) == 0) empty_rows.raise({i});
+    empty_rows.close();
     for (std::int32_t j = 1; j <= n; ++j)
-      if (L.ccount(j) == 0) Raise(err, kTerminal, kEmptyColumn, {j});
+      if (L.ccount(j) == 0) empty_columns.raise({j});
+    empty_columns.close();
     if (err.N1RCD(0) != 0) return;
 
     const Elimination result = Eliminate(err, L, iparam, rparam, ipvt, jpvt);

@@ -17,9 +17,6 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "MultiPodred";
-// Each component of s nodes holds at least s - 1 branches, so with at most
-// kMaxComponents components there are at most kMaxComponents + NB nodes.
-constexpr std::int32_t kMaxOrderedNodes = kMaxComponents + kMaxBranches;
 
 constexpr frame::Rejection kNodesTooFew{1, "N = %(I1) must be at least 1."};
 constexpr frame::Rejection kNodesTooMany{

@@ -1,7 +1,9 @@
 // ZapisiPodredeno: stores the ordering of MultiPodred as component records
 // in static storage, adding the positions of both ends of every chord.
 // Reads CNT(1..NC, 1..2), ORD, BL, PAR up to CNT(NC, .), and NODES(5000,2) at
-// the chords; writes nothing to its arguments. Records 1..NC are overwritten,
+// the chords; writes nothing to its arguments. The running totals in CNT are
+// checked against the 6000 positions of ORD and PAR and the 5000 of BL
+// before anything is read there. Records 1..NC are overwritten,
 // records NC+1..50 keep what they held.
 #include <cstdint>
 #include <span>
@@ -25,6 +27,9 @@ constexpr frame::Rejection kBranchCount{
 constexpr frame::Rejection kChordCount{4, "Component %(I1) has %(I2) chords; it must have at most 150."};
 constexpr frame::Rejection kChordOutOfRange{
     5, "BL(%(I1)) = %(I2), a chord of component %(I3), must lie between 1 and 5000."};
+constexpr frame::Rejection kNodeTotal{
+    6, "CNT(%(I1), 1) = %(I2) must not exceed 6000, the length of ORD and PAR."};
+constexpr frame::Rejection kBranchTotal{7, "CNT(%(I1), 2) = %(I2) must not exceed 5000, the length of BL."};
 
 ComponentRecord records[kMaxComponentRecords];
 
@@ -52,8 +57,13 @@ bool CheckArguments(ErrorModule &err, const std::int32_t *cnt, const std::int32_
                                                                    : c.nbr);
     if (!guard.reject_if(c.nn < 1 || c.nn > kMaxRecordNodes, kNodeCount, {g, g - 1, nn}))
       return guard.passed();
+    // Every component holds at least one node, so checking each running
+    // total bounds every position read below.
+    if (!guard.reject_if(cnt[g - 1] > kMaxOrderedNodes, kNodeTotal, {g, cnt[g - 1]})) return guard.passed();
     if (!guard.reject_if(c.nbr < 0 || c.nbr > kMaxRecordBranches, kBranchCount, {g, g - 1, nbr}))
       return guard.passed();
+    const std::int32_t branch_total = cnt[kMaxComponents + g - 1];
+    if (!guard.reject_if(branch_total > kMaxBranches, kBranchTotal, {g, branch_total})) return guard.passed();
     const std::int32_t nch = nbr + 1 - nn;
     if (!guard.reject_if(nch > kMaxChordsPerRecord, kChordCount, {g, nch})) return guard.passed();
     for (std::int32_t l = 1; l <= nch; ++l) {

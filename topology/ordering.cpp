@@ -125,7 +125,8 @@ bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
 void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int32_t nbr,
                     std::span<const std::int32_t> ord, std::span<const std::int32_t> bl,
                     std::span<const std::int32_t> par, std::span<const std::int32_t> node1,
-                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record) {
+                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record,
+                    const NodePositions *positions) {
   const std::int32_t nch = nbr + 1 - nn;
   record.nn = nn;
   record.nbr = nbr;
@@ -136,6 +137,12 @@ void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int3
   for (std::int32_t k = 1; k <= nbr; ++k) record.brn[k - 1] = bl[b0 + k - 1];
   // Chord l joins the first positions that hold its two end nodes.
   auto position_of = [&](std::int32_t node) {
+    if (positions != nullptr) {
+      const auto v = static_cast<std::size_t>(node);
+      const bool here =
+          node >= 1 && v < positions->component.size() && positions->component[v] == positions->g;
+      return here ? positions->position[v] : kNotInComponent;
+    }
     for (std::int32_t k = 1; k <= nn; ++k)
       if (record.node[k - 1] == node) return k - 1;
     return kNotInComponent;

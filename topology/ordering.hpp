@@ -59,14 +59,26 @@ struct ComponentRecordSpans {
 // for inconsistent input: the ends of a chord always lie in its component).
 inline constexpr std::int32_t kNotInComponent = -1;
 
+// A position index of the nodes, lent to StoreComponent when every node
+// occurs once in ord (the ordering's own result): component[v] is the
+// component of node v (as OrderingMarks::node leaves it), position[v] its
+// position there; both hold N + 1 elements.
+struct NodePositions {
+  std::span<const std::int32_t> component;
+  std::span<const std::int32_t> position;
+  std::int32_t g; // the component being stored
+};
+
 // Fills the record of the component whose nodes are ord(s0+1..s0+nn) and
 // whose branches are bl(b0+1..b0+nbr); par gives the parent positions and
 // node1/node2 the end nodes of the network's branches (chords are looked up
-// there). The caller ensures nn >= 1, nbr >= 0, the record's room and that
-// every chord number indexes node1/node2.
+// there: by a scan of the component's nodes, the first match, or in the
+// index when one is lent). The caller ensures nn >= 1, nbr >= 0, the
+// record's room and that every chord number indexes node1/node2.
 void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int32_t nbr,
                     std::span<const std::int32_t> ord, std::span<const std::int32_t> bl,
                     std::span<const std::int32_t> par, std::span<const std::int32_t> node1,
-                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record);
+                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record,
+                    const NodePositions *positions = nullptr);
 
 } // namespace orvek::topology

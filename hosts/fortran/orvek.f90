@@ -188,6 +188,7 @@ module orvek
       real(c_float), intent(in) :: FAC(NFAC)
       integer(c_int32_t), intent(in) :: IRFAC(NFAC)
       integer(c_int32_t), intent(in) :: JCFAC(NFAC)
+      ! IPVT and JPVT are negated while in use and restored: pass variables.
       integer(c_int32_t), intent(in) :: IPVT(N)
       integer(c_int32_t), intent(in) :: JPVT(N)
       real(c_float), intent(in) :: B(N)               ! right-hand side

@@ -174,7 +174,9 @@ ORVEK_API void ORVEK_CALL LUC(
     int32_t *IPVT,       /* out: IPVT(N)                                      */
     int32_t *JPVT);      /* out: JPVT(N)                                      */
 
-/* Solves A*x = b (IPATH 1) or A'*x = b (IPATH 2) with the factors of LUR. */
+/* Solves A*x = b (IPATH 1) or A'*x = b (IPATH 2) with the factors of LUR,
+ * for any order. IPVT and JPVT are negated entry by entry while the solve
+ * permutes with them and restored before it returns: they must be writable. */
 ORVEK_API void ORVEK_CALL BSR(
     const int32_t *N,     /* in: order of the system                          */
     const int32_t *NFAC,  /* in: from LUR                                     */
@@ -182,8 +184,8 @@ ORVEK_API void ORVEK_CALL BSR(
     const float *FAC,     /* in: FAC(NFAC)                                    */
     const int32_t *IRFAC, /* in: IRFAC(NFAC)                                  */
     const int32_t *JCFAC, /* in: JCFAC(NFAC)                                  */
-    const int32_t *IPVT,  /* in: IPVT(N)                                      */
-    const int32_t *JPVT,  /* in: JPVT(N)                                      */
+    const int32_t *IPVT,  /* in: IPVT(N); marked while in use, then restored  */
+    const int32_t *JPVT,  /* in: JPVT(N); marked while in use, then restored  */
     const float *B,       /* in: B(N) right-hand side                         */
     const int32_t *IPATH, /* in: 1 or 2                                       */
     float *X);            /* out: X(N) solution; may be B                     */

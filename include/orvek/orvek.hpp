@@ -12,7 +12,8 @@
 //    the same kernels run, with the same orders of summation and pivoting.
 //  - Every call takes a Workspace the caller owns: its work storage and its
 //    own error state. Calls with different workspaces may run at once on
-//    different threads; one workspace serves one call at a time.
+//    different threads; one workspace serves one call at a time (a second
+//    call on it while one runs is refused with Error, see Workspace).
 //  - What the exported routine would print and stop on is thrown as
 //    orvek::Error; the process, its standard output and the exported
 //    routines' error state are never touched. Warnings are returned in the
@@ -76,7 +77,11 @@ private:
 };
 
 // Work storage and error state of native calls; reusable, grows to the
-// largest problem it has served. Movable, not copyable.
+// largest problem it has served. Movable, not copyable. A call with a
+// workspace that was moved from (until a Workspace is assigned to it), or
+// with one that is serving a call on another thread, throws Error
+// (routine "Workspace"); so does a call that cannot obtain the memory it
+// needs (routine "Memory", instead of std::bad_alloc).
 class Workspace {
 public:
   Workspace();
@@ -87,7 +92,7 @@ public:
   Workspace &operator=(const Workspace &) = delete;
 
   struct Impl; // internal
-  Impl &impl() { return *impl_; }
+  Impl *impl() noexcept { return impl_.get(); } // null after a move
 
 private:
   std::unique_ptr<Impl> impl_;
@@ -155,6 +160,27 @@ Admittance AssembleAdmittance(Workspace &ws, std::int32_t n, const BranchView &b
 // service, any other value opened) as MatY_prekin.
 TripletMatrix<Complex> AssembleTriplets(Workspace &ws, std::int32_t n, const BranchView &branches,
                                         std::span<const std::int32_t> status = {});
+
+// ===========================================================================
+// Reduction of an assembled matrix
+// ===========================================================================
+
+// y (order N + 1) without the row and column of node kref, the other nodes
+// renumbered: new node i is old node iold[i - 1] (N elements), old node c
+// becomes inew[c - 1] (N + 1 elements; the entry of kref is not read). The
+// values stay as they are (no elimination). Both forms of the reduced
+// matrix of order N (as MatricaYR): the triplet list with the diagonals of
+// new nodes 1..N first, then the off-diagonals row by row with ascending
+// columns, and the row-indexed form in that order.
+Admittance ReduceAdmittance(Workspace &ws, const RowIndexed &y, std::int32_t kref,
+                            std::span<const std::int32_t> iold, std::span<const std::int32_t> inew);
+
+// y (order NIN) without the columns of the nodes flagged in idrop (NIN
+// elements, non-zero removes) and with the rows of iold only (N elements),
+// renumbered through inew (NIN elements, read for kept columns): the
+// triplet list of order N (as MatYR), in the order of ReduceAdmittance.
+TripletMatrix<Complex> ReduceTriplets(Workspace &ws, const RowIndexed &y, std::span<const std::int32_t> idrop,
+                                      std::span<const std::int32_t> iold, std::span<const std::int32_t> inew);
 
 // ===========================================================================
 // Sparse LU factorization and solve

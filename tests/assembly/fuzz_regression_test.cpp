@@ -28,7 +28,7 @@ using orvek::test::RunInChild;
 using orvek::test::RunMatricaYR;
 
 constexpr std::int32_t kLargestN = 2147483647;
-const std::string kPrinted = "\n *** TERMINAL ERROR 1 from MatricaYR.  N = 2147483647 must lie between 1 and\n"
+const std::string kPrinted = "\n *** TERMINAL ERROR 1 from MatricaYR.  N = 2147483647 must lie between 0 and\n"
                              " ***          9998.\n";
 
 bool All(const std::vector<std::int32_t> &v, std::int32_t x) {

@@ -3,6 +3,7 @@
 // with the default settings the process stops with status 1 after the
 // message. Also the key sort's length error for NB = 0 and what MatricaY
 // returns after it when stopping is off.
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -70,7 +71,7 @@ std::string Printed(std::initializer_list<const char *> lines) {
 
 std::vector<Case> Cases() {
   std::vector<Case> c;
-  c.push_back({"MatricaY N", [] { return RunMatricaY(Chain(0, 0)); },
+  c.push_back({"MatricaY N", [] { return RunMatricaY(Chain(0, 1)); },
                Printed({" *** TERMINAL ERROR 1 from MatricaY.  N = 0 must lie between 1 and 9999."})});
   c.push_back({"MatricaY NB",
                [] {
@@ -127,7 +128,14 @@ std::vector<Case> Cases() {
                Printed({" *** TERMINAL ERROR 4 from MatY_prekin.  The matrix needs NZ = 10002 entries;",
                         " ***          the triplet list holds at most 10000."})});
   c.push_back({"MatricaYR N", [] { return RunMatricaYR(1, ThreeNodeInput(), {1, 2}, {1, 2, 0}, 9999); },
-               Printed({" *** TERMINAL ERROR 1 from MatricaYR.  N = 9999 must lie between 1 and 9998."})});
+               Printed({" *** TERMINAL ERROR 1 from MatricaYR.  N = 9999 must lie between 0 and 9998."})});
+  c.push_back({"MatricaYR KREF", [] { return RunMatricaYR(0, ThreeNodeInput(), {1, 2}, {1, 2, 0}, 2); },
+               Printed({" *** TERMINAL ERROR 8 from MatricaYR.  KREF = 0 must lie between 1 and N + 1 =",
+                        " ***          3."})});
+  c.push_back({"MatricaYR INEW",
+               [] { return RunMatricaYR(3, ThreeNodeInput(), {1, 2}, {1, INT32_MIN, 0}, 2); },
+               Printed({" *** TERMINAL ERROR 7 from MatricaYR.  INEW(2) = -2147483648 must lie between",
+                        " ***          1 and N = 2."})});
   c.push_back({"MatricaYR end pointer",
                [] {
                  ReductionInput in = ThreeNodeInput();
@@ -162,8 +170,10 @@ std::vector<Case> Cases() {
                         " ***          the row-indexed form holds at most 9999."})});
   c.push_back({"MatYR NIN", [] { return RunMatYR(0, {0}, ThreeNodeInput(), {1}, {1}, 1); },
                Printed({" *** TERMINAL ERROR 1 from MatYR.  NIN = 0 must lie between 1 and 9999."})});
-  c.push_back({"MatYR N", [] { return RunMatYR(3, {0, 0, 0}, ThreeNodeInput(), {1}, {1, 2, 3}, 0); },
-               Printed({" *** TERMINAL ERROR 2 from MatYR.  N = 0 must lie between 1 and 9999."})});
+  c.push_back({"MatYR N", [] { return RunMatYR(3, {0, 0, 0}, ThreeNodeInput(), {1}, {1, 2, 3}, -1); },
+               Printed({" *** TERMINAL ERROR 2 from MatYR.  N = -1 must lie between 0 and 9999."})});
+  c.push_back({"MatYR INEW", [] { return RunMatYR(3, {0, 0, 0}, ThreeNodeInput(), {1, 2, 3}, {1, 2, 7}, 3); },
+               Printed({" *** TERMINAL ERROR 8 from MatYR.  INEW(3) = 7 must lie between 1 and N = 3."})});
   c.push_back({"MatYR end pointer",
                [] {
                  ReductionInput in = ThreeNodeInput();
@@ -251,6 +261,49 @@ TEST(AssemblyRejections, NoBranchesStopsInTheKeySort) {
   if (!result.supported) GTEST_SKIP() << "no child processes here";
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.output.substr(0, std::string(kSortLength).size()), kSortLength);
+}
+
+// With no branches the key sort's length error comes first, whatever N is;
+// the routine's own check of N follows when stopping is off, and nothing is
+// written.
+TEST(AssemblyRejections, NoBranchesBeforeTheOrder) {
+  const std::function<OutputArrays()> calls[] = {
+      [] { return RunMatricaY(Chain(-1, 0)); }, [] { return RunMatYsa(Chain(0, 0)); },
+      [] { return RunMatY(Chain(20000, 0)); }, [] { return RunMatYPrekin(Chain(-7, 0), {}); }};
+  const char *const own[] = {"MatricaY.  N = -1", "MatYsa.  N = 0", "MatY.  N = 20000", "MatY_prekin.  N = -7"};
+  for (std::size_t k = 0; k < std::size(calls); ++k) {
+    SCOPED_TRACE(own[k]);
+    {
+      ErrorCapture capture(errors());
+      const OutputArrays o = calls[k]();
+      const std::string text = capture.take();
+      EXPECT_EQ(text.substr(0, std::string(kSortLength).size()), kSortLength);
+      EXPECT_NE(text.find(std::string("TERMINAL ERROR 1 from ") + own[k]), std::string::npos) << text;
+      ExpectNothingWritten(o);
+    }
+    const auto result = RunInChild([&] { (void)calls[k](); });
+    if (!result.supported) continue;
+    EXPECT_EQ(result.output.substr(0, std::string(kSortLength).size()), kSortLength);
+    EXPECT_EQ(result.exit_status, 1);
+  }
+  errors().E1MES(0, 0, "");
+}
+
+// Reducing a matrix of one node to order 0 keeps nothing: NZ = 0,
+// IJAR(1) = 2, and SAR(1) the empty spacer.
+TEST(AssemblyRejections, ReductionToOrderZero) {
+  ReductionInput in;
+  in.ija[0] = 3, in.ija[1] = 3;
+  in.sa[0] = 4.0f;
+  const OutputArrays r = RunMatricaYR(1, in, {}, {0}, 0);
+  EXPECT_EQ(r.nz, 0);
+  EXPECT_EQ(r.ija[0], 2);
+  EXPECT_EQ(r.ija[1], kSentinel);
+  EXPECT_EQ(r.sa[0], 0.0f);
+  EXPECT_EQ(r.irow[0], kSentinel);
+  const OutputArrays t = RunMatYR(1, {1}, in, {}, {0}, 0);
+  EXPECT_EQ(t.nz, 0);
+  EXPECT_EQ(t.irow[0], kSentinel);
 }
 
 TEST(AssemblyRejections, NoBranchesWithStoppingOffGivesTheShunts) {

@@ -70,19 +70,20 @@ public:
   }
 
   cd inverse_diagonal(std::int32_t k) {
-    const std::vector<std::pair<std::int32_t, cd>> y = reach(ipos_[U(k)], true), v = reach(jpos_[U(k)], false);
-    for (const auto &[i, x] : y) acc_[U(i)] = x;
+    reach(ipos_[U(k)], true, y_);
+    reach(jpos_[U(k)], false, v_);
+    for (const auto &[i, x] : y_) acc_[U(i)] = x;
     cd s = 0.0;
-    for (const auto &[i, x] : v) s += x * acc_[U(i)];
-    for (const auto &[i, x] : y) acc_[U(i)] = 0.0;
+    for (const auto &[i, x] : v_) s += x * acc_[U(i)];
+    for (const auto &[i, x] : y_) acc_[U(i)] = 0.0;
     return s;
   }
 
 private:
   // L^-1 e_start (lower) or U^-T e_start (upper): nonzeros in ascending order.
-  std::vector<std::pair<std::int32_t, cd>> reach(std::int32_t start, bool lower) {
-    std::priority_queue<std::int32_t, std::vector<std::int32_t>, std::greater<>> next;
-    std::vector<std::pair<std::int32_t, cd>> out;
+  void reach(std::int32_t start, bool lower, std::vector<std::pair<std::int32_t, cd>> &out) {
+    auto &next = next_;
+    out.clear();
     acc_[U(start)] = 1.0;
     seen_[U(start)] = true;
     next.push(start);
@@ -101,7 +102,6 @@ private:
         acc_[U(r)] -= f * x;
       }
     }
-    return out;
   }
 
   std::int32_t n_;
@@ -110,6 +110,9 @@ private:
   std::vector<std::int32_t> ipos_, jpos_;
   std::vector<cd> acc_;
   std::vector<bool> seen_;
+  // Storage the per-node solves reuse.
+  std::priority_queue<std::int32_t, std::vector<std::int32_t>, std::greater<>> next_;
+  std::vector<std::pair<std::int32_t, cd>> y_, v_;
 };
 
 // The fault formulas in double: ZF, C2, C0 of each fault type.

@@ -5,6 +5,9 @@
 // an error.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -148,6 +151,63 @@ TEST(NativeErrors, EmptyRowsAreAllReportedBeforeTheStop) {
   EXPECT_EQ(e.code(), 4);
   EXPECT_EQ(e.message(), "An empty row has been found in the coefficient matrix: row number = 2");
   EXPECT_EQ(e.reports()[3].message, "An empty column has been found in the coefficient matrix: column number = 3");
+}
+
+// An order the factorization refuses is refused before anything is sized
+// for it; a matrix with a million empty rows and columns comes back with
+// 200 messages of each kind and one count of the rest; a NaN pivot stops.
+TEST(NativeErrors, FactorChecksBeforeItSizesAndBoundsItsMessages) {
+  Workspace ws;
+  Error e = Catch([&] { Factor(ws, TripletMatrix<float>{INT32_MAX, {1}, {1}, {1.0f}}); });
+  EXPECT_EQ(e.routine(), "LFTXG");
+  EXPECT_EQ(e.code(), 11);
+
+  e = Catch([&] { Factor(ws, TripletMatrix<Complex>{1000000, {1}, {1}, {{1.0f, 0.0f}}}); });
+  ASSERT_EQ(e.reports().size(), 402u);
+  EXPECT_EQ(e.reports()[199].message, "An empty row has been found in the coefficient matrix: row number = 201");
+  EXPECT_EQ(e.reports()[200].message, "999799 more empty rows are not listed.");
+  EXPECT_EQ(e.reports()[200].code, 4);
+  EXPECT_EQ(e.reports()[401].message, "999799 more empty columns are not listed.");
+  EXPECT_LT(e.printed().size(), 402u * 1024u);
+
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  e = Catch([&] { Factor(ws, TripletMatrix<float>{2, {1, 2}, {1, 2}, {nan, 1.0f}}); });
+  EXPECT_EQ(e.routine(), "L5TXG");
+  EXPECT_EQ(e.code(), 23);
+}
+
+// Reductions check the numbering they are given before they run.
+TEST(NativeErrors, ReductionsCheckTheirNumbering) {
+  Workspace ws;
+  TwoNodes net;
+  const RowIndexed y = AssembleAdmittance(ws, 2, net.view()).row_indexed;
+  net.from = {1, 2}, net.to = {2, 3}, net.z = {net.z[0], net.z[0]}, net.ya = net.yb = {net.ya[0], net.ya[0]};
+  const RowIndexed y3 = AssembleAdmittance(ws, 3, net.view()).row_indexed;
+  struct Case {
+    std::function<void()> call;
+    std::string routine, message;
+  };
+  const std::vector<std::int32_t> one{1}, both{1, 2};
+  const Case cases[] = {
+      {[&] { ReduceAdmittance(ws, y, 3, one, both); }, "ReduceAdmittance",
+       "KREF = 3 must lie between 1 and the order of the matrix, 2."},
+      {[&] { ReduceAdmittance(ws, y3, 3, both, std::vector<std::int32_t>{1, INT32_MIN, 0}); }, "ReduceAdmittance",
+       "INEW(2) = -2147483648 must lie between 1 and N = 2."},
+      {[&] { ReduceAdmittance(ws, y, 2, both, both); }, "ReduceAdmittance", "IOLD holds 2 values; it must hold 1."},
+      {[&] { ReduceTriplets(ws, y, one, one, both); }, "ReduceTriplets", "IDROP holds 1 values; it must hold 2."},
+      {[&] { ReduceTriplets(ws, y, std::vector<std::int32_t>{0, 0}, std::vector<std::int32_t>{3}, both); },
+       "ReduceTriplets", "IOLD(1) = 3 must lie between 1 and the order of the matrix, 2."},
+  };
+  for (const Case &c : cases) {
+    const Error e = Catch(c.call);
+    EXPECT_EQ(e.routine(), c.routine);
+    EXPECT_EQ(e.message(), c.message);
+  }
+  // Order 0: nothing kept.
+  const Admittance none = ReduceAdmittance(ws, RowIndexed{1, {3, 3}, {{1.0f, 0.0f}, {}}}, 1, {},
+                                           std::vector<std::int32_t>{0});
+  EXPECT_EQ(none.triplets.nz(), 0);
+  EXPECT_EQ(none.row_indexed.ija, (std::vector<std::int32_t>{2}));
 }
 
 TEST(NativeErrors, SingularMatrixWarnsAndLeavesNoFactors) {

@@ -45,6 +45,31 @@ TEST(NativeExamples, DecoupledMatricesOfThreeNodes) {
   EXPECT_EQ(m.second.n, 1);
 }
 
+// Three nodes, branches 1-2 (Z = j0.5) and 2-3 (Z = j1), end admittances
+// j0.25: node 3 removed, then also the order of nodes 1 and 2 exchanged.
+TEST(NativeExamples, ReductionOfThreeNodes) {
+  Workspace ws;
+  const std::vector<std::int32_t> from{1, 2}, to{2, 3};
+  const std::vector<Complex> z{{0.0f, 0.5f}, {0.0f, 1.0f}}, y{{0.0f, 0.25f}, {0.0f, 0.25f}};
+  const RowIndexed m = AssembleAdmittance(ws, 3, {from, to, z, y, y}).row_indexed;
+  const Admittance r = ReduceAdmittance(ws, m, 3, std::vector<std::int32_t>{1, 2}, std::vector<std::int32_t>{1, 2, 0});
+  EXPECT_EQ(r.row_indexed.ija, (std::vector<std::int32_t>{4, 5, 6, 2, 1}));
+  EXPECT_EQ(r.triplets.irow, (std::vector<std::int32_t>{1, 2, 1, 2}));
+  EXPECT_EQ(r.triplets.jcol, (std::vector<std::int32_t>{1, 2, 2, 1}));
+  EXPECT_EQ(r.triplets.value[0], (Complex{0.0f, -1.75f}));
+  EXPECT_EQ(r.triplets.value[1], (Complex{0.0f, -2.5f}));
+  EXPECT_EQ(r.triplets.value[2], (Complex{0.0f, 2.0f}));
+  const Admittance s = ReduceAdmittance(ws, m, 3, std::vector<std::int32_t>{2, 1}, std::vector<std::int32_t>{2, 1, 0});
+  EXPECT_EQ(s.triplets.value[0], (Complex{0.0f, -2.5f}));
+  EXPECT_EQ(s.row_indexed.ija, (std::vector<std::int32_t>{4, 5, 6, 2, 1}));
+  // The same with node 3 flagged: the triplets of the first reduction.
+  const TripletMatrix<Complex> t = ReduceTriplets(ws, m, std::vector<std::int32_t>{0, 0, 1},
+                                                  std::vector<std::int32_t>{1, 2}, std::vector<std::int32_t>{1, 2, 0});
+  EXPECT_EQ(t.irow, r.triplets.irow);
+  EXPECT_EQ(t.jcol, r.triplets.jcol);
+  EXPECT_EQ(t.value[3], r.triplets.value[3]);
+}
+
 TEST(NativeExamples, AdjacencyAndOrderingOfATriangle) {
   Workspace ws;
   const std::vector<std::int32_t> from{1, 2}, to{2, 3};

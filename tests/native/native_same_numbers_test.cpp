@@ -4,6 +4,7 @@
 // voltages, branch and node quantities, decoupled matrices, topology).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,60 @@ TEST_P(SameNumbers, AssemblyInBothForms) {
   ASSERT_EQ(nz, t2.nz());
   EXPECT_EQ(std::vector<std::int32_t>(jcol.begin(), jcol.begin() + nz), t2.jcol);
   ExpectSplitEqual<LDZ>(a, t2.value, "MatY_prekin A");
+}
+
+// Reductions of the assembled matrix: the reference node removed with the
+// other nodes in reverse order (MatricaYR), and every fifth node removed
+// with the rest in their order (MatYR).
+TEST_P(SameNumbers, Reductions) {
+  ORVEK_LOAD_NET(t, GetParam());
+  if (!t.fits) GTEST_SKIP();
+  Workspace ws;
+  const casefile::HostArrays &h = t.host;
+  const RowIndexed y = AssembleAdmittance(ws, t.n, t.branches(), {h.ksh, h.bsh}).row_indexed;
+  const std::vector<float> sa = Split<LDZ>(y.sa);
+  std::vector<std::int32_t> ija = y.ija;
+  ija.resize(LDZ);
+  std::vector<std::int32_t> irow(LDZ), jcol(LDZ), ijar(LDZ);
+  std::vector<float> a(2 * LDZ), sar(2 * LDZ);
+  std::int32_t nz = 0;
+
+  const std::int32_t kref = (t.n + 1) / 2, n = t.n - 1;
+  std::vector<std::int32_t> iold, inew(static_cast<std::size_t>(t.n), 0);
+  for (std::int32_t c = t.n; c >= 1; --c)
+    if (c != kref) {
+      iold.push_back(c);
+      inew[static_cast<std::size_t>(c - 1)] = static_cast<std::int32_t>(iold.size());
+    }
+  const Admittance r = ReduceAdmittance(ws, y, kref, iold, inew);
+  MatricaYR(&kref, sa.data(), ija.data(), iold.data(), inew.data(), &n, sar.data(), ijar.data(), irow.data(),
+            jcol.data(), a.data(), &nz);
+  ASSERT_EQ(nz, r.triplets.nz());
+  EXPECT_EQ(r.triplets.n, n);
+  EXPECT_EQ(std::vector<std::int32_t>(irow.begin(), irow.begin() + nz), r.triplets.irow);
+  EXPECT_EQ(std::vector<std::int32_t>(jcol.begin(), jcol.begin() + nz), r.triplets.jcol);
+  ExpectSplitEqual<LDZ>(a, r.triplets.value, "MatricaYR A");
+  EXPECT_EQ(std::vector<std::int32_t>(ijar.begin(), ijar.begin() + nz + 1), r.row_indexed.ija);
+  ExpectSplitEqual<LDZ>(sar, r.row_indexed.sa, "MatricaYR SAR");
+
+  std::vector<std::int32_t> idrop(static_cast<std::size_t>(t.n), 0), kept;
+  std::fill(inew.begin(), inew.end(), 0);
+  for (std::int32_t c = 1; c <= t.n; ++c) {
+    if (c % 5 == 0) {
+      idrop[static_cast<std::size_t>(c - 1)] = 1;
+      continue;
+    }
+    kept.push_back(c);
+    inew[static_cast<std::size_t>(c - 1)] = static_cast<std::int32_t>(kept.size());
+  }
+  const std::int32_t nk = static_cast<std::int32_t>(kept.size());
+  const TripletMatrix<Complex> d = ReduceTriplets(ws, y, idrop, kept, inew);
+  MatYR(&t.n, idrop.data(), sa.data(), ija.data(), kept.data(), inew.data(), &nk, irow.data(), jcol.data(),
+        a.data(), &nz);
+  ASSERT_EQ(nz, d.nz());
+  EXPECT_EQ(std::vector<std::int32_t>(irow.begin(), irow.begin() + nz), d.irow);
+  EXPECT_EQ(std::vector<std::int32_t>(jcol.begin(), jcol.begin() + nz), d.jcol);
+  ExpectSplitEqual<LDZ>(a, d.value, "MatYR A");
 }
 
 TEST_P(SameNumbers, FactorSolveAndFaultRoad) {

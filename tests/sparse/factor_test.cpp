@@ -1,6 +1,7 @@
 // The factorization kernels: pivot choice and tie-breaks on hand-derived
 // cases, the factor layout, defaults, every argument, structure and
 // workspace error with its code and text, and the quality warnings.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <regex>
@@ -362,6 +363,64 @@ TEST(FactorErrors, DuplicatesNameRowAndColumn) {
   EXPECT_LT(first, second);
 }
 
+// Duplicates among the valid entries are reported after the range errors;
+// an entry out of range forms no position (3 in row 3 of column 1 would
+// share its key with (1, 2)).
+TEST(FactorErrors, DuplicatesBesideOutOfRangeEntries) {
+  const auto m = Build(2, {{1, 1, 1}, {1, 1, 2}, {2, 2, 1}, {3, 1, 1}, {2, 1, 1}, {1, 2, 1}});
+  Quiet q;
+  const auto f = Factor(m, q.err);
+  EXPECT_EQ(PrintedHeads(q.cap.text), (std::vector<std::string>{"TERMINAL14 L2TXG", "TERMINAL16 L2TXG"}));
+  EXPECT_EQ(q.err.last_message(), "Two values of A are given for IROW = 1 and JCOL = 1.");
+  EXPECT_EQ(f.ipvt[0], -1);
+}
+
+// A check loop lists 200 offences of one kind, then one message with the
+// number of those it does not list, then the stop.
+TEST(FactorErrors, FloodsAreBounded) {
+  struct Flood {
+    const char *name;
+    TripletMatrix<float> m;
+    std::string kind;    // the printed head of each message
+    std::string closing; // the last message
+  };
+  std::vector<Flood> floods;
+  {
+    // Order 1000 with one entry: 999 empty rows and 999 empty columns.
+    Flood f{"empty", Build(1000, {{1, 1, 1}}), "TERMINAL4 L2TXG", "799 more empty columns are not listed."};
+    floods.push_back(f);
+  }
+  {
+    Flood f{"range", Build(3, {}), "TERMINAL14 L2TXG", "50 more JCOL values out of range are not listed."};
+    for (int k = 0; k < 250; ++k) f.m.add(4, 5, 1.0f);
+    floods.push_back(f);
+  }
+  {
+    Flood f{"duplicates", Build(2, {}), "TERMINAL16 L2TXG", "1 more positions given twice are not listed."};
+    for (int k = 0; k < 202; ++k) f.m.add(1, 2, 1.0f);
+    floods.push_back(f);
+  }
+  for (const Flood &flood : floods) {
+    SCOPED_TRACE(flood.name);
+    Quiet q;
+    Factor(flood.m, q.err);
+    const std::vector<std::string> heads = PrintedHeads(q.cap.text);
+    ASSERT_FALSE(heads.empty());
+    EXPECT_EQ(std::count(heads.begin(), heads.end(), flood.kind), 201);
+    EXPECT_EQ(q.err.last_message(), flood.closing);
+    EXPECT_LE(heads.size(), 402u);
+  }
+  // The closing message of the first kind, between the two lists.
+  Quiet q;
+  Factor(floods[0].m, q.err);
+  const std::string flat = Flatten(q.cap.text);
+  const auto rows = flat.find("799 more empty rows are not listed.");
+  ASSERT_NE(rows, std::string::npos);
+  EXPECT_EQ(flat.find("row number = 202"), std::string::npos);
+  EXPECT_LT(flat.find("row number = 201"), rows);
+  EXPECT_LT(rows, flat.find("column number = 2"));
+}
+
 // Orders too large for 32-bit position keys still find their duplicates.
 TEST(FactorErrors, DuplicatesInAVeryLargeOrder) {
   const std::int32_t n = 50000;
@@ -429,6 +488,30 @@ TEST(FactorFindings, StructurallySingularRowStops) {
   Factor(m, q.err);
   EXPECT_EQ(q.err.last_code(), 23);
   EXPECT_NE(q.err.last_message().find("stopped after 1 rows"), std::string::npos);
+}
+
+// A NaN pivot is a zero pivot, also where it is a column singleton taken
+// without the threshold test (first or last pivot, real or complex).
+TEST(FactorFindings, NanPivotStops) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const TripletMatrix<float> cases[] = {Build(2, {{1, 1, nan}, {2, 2, nan}}), Build(2, {{1, 1, 1}, {2, 2, nan}}),
+                                        Build(2, {{1, 1, nan}, {1, 2, 1}, {2, 2, 1}})};
+  const char *stopped[] = {"stopped after 1 rows", "stopped after 2 rows", "stopped after 1 rows"};
+  for (std::size_t c = 0; c < std::size(cases); ++c) {
+    SCOPED_TRACE(c);
+    Quiet q;
+    const auto f = Factor(cases[c], q.err);
+    EXPECT_EQ(q.err.last_code(), 23);
+    EXPECT_NE(q.err.last_message().find(stopped[c]), std::string::npos) << q.err.last_message();
+    EXPECT_EQ(f.rparam[4], 0.0f);
+    EXPECT_EQ(f.nl, -1) << "no factors";
+    TripletMatrix<Complex> z;
+    z.n = cases[c].n;
+    for (std::int32_t k = 0; k < cases[c].nz(); ++k) z.add(cases[c].irow[k], cases[c].jcol[k], {cases[c].a[k], 0});
+    Quiet qz;
+    Factor(z, qz.err);
+    EXPECT_EQ(qz.err.last_code(), 23);
+  }
 }
 
 // A smallest pivot of 1e-25 lies between the two bounds: the warning is

@@ -1,6 +1,6 @@
-// Rejections of the solve entry points not exercised elsewhere: BSR with an
-// order beyond its work storage, BSC with more multipliers than factor
-// entries and with factor rows or columns outside 1..N. Each message is
+// Rejections of the solve entry points not exercised elsewhere: BSR and BSC
+// with more multipliers than factor entries, BSC with factor rows or
+// columns outside 1..N. Each message is
 // compared as printed (in-process with the stop intercepted, and from a
 // child process that really stops with status 1), and the whole of the
 // host's X(1000,2) / X(N) must still hold the canary afterwards.
@@ -53,18 +53,16 @@ bool AllCanary(const std::vector<float> &x) {
 
 std::vector<Case> Cases() {
   std::vector<Case> c;
-  c.push_back({"BSR N",
+  c.push_back({"BSR NL",
                [] {
-                 // Host arrays as a host of order 1001 declares them.
-                 const std::int32_t order = kLdNode + 1;
-                 std::vector<float> fac(3, 1.0f), b(order, 1.0f), x(order, kCanary);
-                 std::vector<std::int32_t> irfac(3, 1), jcfac(3, 1), ipvt(order, 1), jpvt(order, 1);
-                 std::int32_t n = order, nfac = 3, nl = 1, ipath = 1;
+                 std::vector<float> fac(3, 1.0f), b(2, 1.0f), x(2, kCanary);
+                 std::vector<std::int32_t> irfac = {2, 2, 1}, jcfac = {1, 2, 1}, ipvt = {1, 2}, jpvt = {1, 2};
+                 std::int32_t n = 2, nfac = 3, nl = 5, ipath = 1;
                  BSR(&n, &nfac, &nl, fac.data(), irfac.data(), jcfac.data(), ipvt.data(), jpvt.data(), b.data(),
                      &ipath, x.data());
                  return AllCanary(x);
                },
-               "\n *** TERMINAL ERROR 1 from BSR.  N = 1001 must not exceed 1000.\n"});
+               "\n *** TERMINAL ERROR 2 from BSR.  NL = 5 must not exceed NFAC = 3.\n"});
   c.push_back({"BSC NL",
                [] {
                  ComplexSolve s;
@@ -131,6 +129,41 @@ TEST(SolveRejections, StopTheProcess) {
     ASSERT_GE(result.output.size(), stop.size());
     EXPECT_EQ(result.output.substr(result.output.size() - stop.size()), stop);
   }
+}
+
+// Where the solve itself writes before it checks, the host sees it: the
+// permutation copies B into X before its range check rejects IPVT = (0, 3)
+// (the sum test passes), and IPVT comes back as it was. LUC with NZ = 0
+// sets IPARAM(1) and NFAC = 3*NZ, and the driver applies the defaults,
+// before the stop.
+TEST(SolveRejections, WritesBeforeTheSolvesOwnChecks) {
+  ErrorCapture capture(errors());
+  std::vector<float> fac = {0.5f, 1, 1}, b = {7, 8}, x(2, kCanary);
+  std::vector<std::int32_t> irfac = {2, 2, 1}, jcfac = {1, 2, 1}, ipvt = {0, 3}, jpvt = {1, 2};
+  std::int32_t n = 2, nfac = 3, nl = 1, ipath = 1;
+  BSR(&n, &nfac, &nl, fac.data(), irfac.data(), jcfac.data(), ipvt.data(), jpvt.data(), b.data(), &ipath,
+      x.data());
+  EXPECT_GE(capture.stops, 1);
+  capture.stops = 0;
+  const std::string text = capture.take();
+  EXPECT_NE(text.find("TERMINAL ERROR 3 from PERMU.  IPERMU(1) = 0 is not allowed."), std::string::npos) << text;
+  EXPECT_EQ(x, b);
+  EXPECT_EQ(ipvt, (std::vector<std::int32_t>{0, 3}));
+
+  std::int32_t nz = 0, iparam[6] = {5, 5, 5, 5, 5, 5}, lu_nfac = -9, lu_nl = -9;
+  float rparam[5] = {-1, -1, -1, -1, -1}, a[2 * ORVEK_LD_NONZERO] = {};
+  std::vector<std::int32_t> none(1, 0);
+  std::vector<float> lu_fac(2 * kLdFactor, kCanary);
+  LUC(&n, &nz, a, none.data(), none.data(), iparam, rparam, &lu_nfac, &lu_nl, lu_fac.data(), none.data(),
+      none.data(), ipvt.data(), jpvt.data());
+  EXPECT_GE(capture.stops, 1);
+  EXPECT_NE(capture.take().find("TERMINAL ERROR 7 from LFTZG."), std::string::npos);
+  EXPECT_EQ(lu_nfac, 0);
+  EXPECT_EQ(lu_nl, -9);
+  EXPECT_EQ(iparam[0], 1);
+  EXPECT_EQ(rparam[1], 10.0f);
+  EXPECT_TRUE(AllCanary(lu_fac));
+  errors().E1MES(0, 0, "");
 }
 
 } // namespace

@@ -149,11 +149,42 @@ TEST(SolveChecks, PermutationSums) {
     EXPECT_EQ(q.err.code_at(2), 3) << "the error reaches LFSXG's caller";
   }
   {
+    // The sum is formed in single precision: 6 - 1 - (2^25 + 3) rounds to
+    // -2^25, which -2^25 + 1 (rounded to -2^25) cancels. The vector passes
+    // the sum test and the permutation's range check rejects it.
+    Quiet q;
+    std::vector<std::int32_t> p = {1, (1 << 25) + 3, -(1 << 25) + 1}, s = good;
+    SolveFactored<float>(q.err, 3, 4, 1, fac, r, c, p, s, b, 1, x);
+    EXPECT_EQ(q.err.last_code(), 3);
+    EXPECT_EQ(q.err.last_routine(), "PERMU");
+    EXPECT_NE(Flatten(q.cap.text).find("IPERMU(2) = 33554435 is not allowed."), std::string::npos);
+    EXPECT_EQ(q.err.last_message(), "IPERMU(3) = -33554431 is not allowed.  It must be between 1 and N = 3.");
+  }
+  {
     Quiet q;
     std::vector<std::int32_t> p = good, s = good;
     ASSERT_TRUE(SolveFactored<float>(q.err, 3, 4, 1, fac, r, c, p, s, b, 1, x));
     EXPECT_EQ(x, (std::vector<float>{1, 1.5f, 3}));
   }
+}
+
+// From order 4097 on, the single-precision sum of a permutation can round
+// to a remainder other than zero (6000 in ascending order leaves 783, in
+// descending order -103): a permutation still passes.
+TEST(SolveChecks, LargePermutationsPassTheSumTest) {
+  const std::int32_t n = 6000;
+  std::vector<float> fac(n), b(n), x(n);
+  std::vector<std::int32_t> r(n), c(n), up(n), down(n);
+  for (std::int32_t k = 0; k < n; ++k) {
+    r[k] = c[k] = n - k; // U = diag(2) for rows N..1
+    fac[k] = 2.0f;
+    b[k] = float(k + 1);
+    up[k] = k + 1;
+    down[k] = n - k;
+  }
+  Quiet q;
+  ASSERT_TRUE(SolveFactored<float>(q.err, n, n, 0, fac, r, c, up, down, b, 1, x, false)) << q.cap.text;
+  for (std::int32_t i = 0; i < n; ++i) ASSERT_EQ(x[n - 1 - i], b[i] / 2.0f) << i;
 }
 
 // ---- Factor and solve ----------------------------------------------------------

@@ -10,7 +10,10 @@
 #include <complex>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+
+#include <unistd.h>
 
 namespace cf = orvek::casefile;
 
@@ -222,6 +225,19 @@ TEST(CaseErrors, MalformedInputNamesFileAndLine) {
       {head + bus + gen + "mpc.branch = [ 1 2 0.01 0.1 0 0 0 0 0 0 1.5 ];\n",
        "bad.m:8: status must be an integer, found 1.5"},
       {head + bus + gen + "mpc.branch = [ 1 2 0.01 NaN 0 0 0 0 0 0 1 ];\n", "bad.m:8: x must be finite, found nan"},
+      // Hostile text: control bytes refused by name, quoted text escaped and cut.
+      {head + "mpc.bus = [\n 1 3 0 0 \x1b[2J 0 1 1 0 0 1 1 1;\n];\n" + gen + br,
+       "bad.m:4: byte \\x1B is a control character; a case file is text"},
+      {head + std::string("mpc.bus = [\0\n", 13),
+       "bad.m:3: byte \\x00 is a control character; a case file is text"},
+      {head + "mpc.bus = [\n 1 3 0 0 0 \xff\xfe 1 1 0 0 1 1 1;\n];\n" + gen + br,
+       "bad.m:4: \"\\xFF\\xFE\" in mpc.bus is not a number"},
+      {head + std::string(100, 'z') + "\n",
+       "bad.m:3: unexpected text \"" + std::string(60, 'z') +
+           "... (40 more bytes)\"; expected an assignment mpc.NAME = ..."},
+      // Rows are checked as they end: a wrong width before a later table's error.
+      {head + "mpc.gen = [ 1 0 0 ];\nmpc.bus = [ 1 x ];\n",
+       "bad.m:3: row of mpc.gen has 3 values; at least 10 are required"},
   };
   for (const auto &m : cases) {
     try {
@@ -231,6 +247,55 @@ TEST(CaseErrors, MalformedInputNamesFileAndLine) {
       EXPECT_EQ(std::string(e.what()), m.message) << m.text;
     }
   }
+}
+
+// Line ends LF, CR LF and a lone CR read alike, with the same line numbers.
+TEST(CaseParse, EveryLineEndReadsAlike) {
+  const cf::Case lf = cf::ParseCase(kSmallCase, "small.m");
+  for (const char *end : {"\r\n", "\r"}) {
+    std::string text;
+    for (const char *c = kSmallCase; *c != 0; ++c) text += *c == '\n' ? std::string(end) : std::string(1, *c);
+    const cf::Case other = cf::ParseCase(text, "small.m");
+    ASSERT_EQ(other.buses.size(), lf.buses.size());
+    ASSERT_EQ(other.branches.size(), lf.branches.size());
+    for (std::size_t i = 0; i < lf.buses.size(); ++i) {
+      EXPECT_EQ(other.buses[i].number, lf.buses[i].number);
+      EXPECT_EQ(other.buses[i].line, lf.buses[i].line);
+    }
+    EXPECT_EQ(other.branches[3].line, lf.branches[3].line);
+  }
+}
+
+// What is not a readable case file is refused by name, and before more
+// than 64 MiB are read: a directory, an empty name, a file that is too
+// large (refused by its size, unread) and an endless device.
+TEST(CaseErrors, FilesThatAreNoCaseFiles) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("orvek-casefile-test-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string big = (dir / "big.m").string();
+  std::ofstream(big).put('%');
+  fs::resize_file(big, (std::uintmax_t{64} << 20) + 1);
+  const std::string too_large =
+      ": the case file is larger than 67108864 bytes (64 MiB), the most that is read";
+  const struct {
+    std::string path, message;
+  } files[] = {
+      {dir.string(), dir.string() + ": is a directory, not a case file"},
+      {"", "the case file name is empty"},
+      {big, big + too_large},
+      {"/dev/zero", "/dev/zero" + too_large},
+  };
+  for (const auto &f : files) {
+    if (!fs::exists(f.path) && !f.path.empty()) continue;
+    try {
+      (void)cf::ReadCase(f.path);
+      ADD_FAILURE() << "accepted " << f.path;
+    } catch (const cf::CaseError &e) {
+      EXPECT_EQ(std::string(e.what()), f.message);
+    }
+  }
+  fs::remove_all(dir);
 }
 
 TEST(CaseErrors, MissingFileAndCapacity) {

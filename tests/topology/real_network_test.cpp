@@ -18,10 +18,13 @@
 #include <numeric>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "assembly/key_sort.hpp"
+#include "sparse/sparse_factor.hpp"
+#include "support/error_module.hpp"
 #include "tools/casefile/matpower.hpp"
 #include "topology/component_records.hpp"
 #include "topology_test_util.hpp"
@@ -226,9 +229,10 @@ TEST_P(RealNetwork, PowersOfMnoziOdrediSeAndADoubleProductAgree) {
 }
 
 // Both lists are valid triplet lists for the factorization: LUR factors
-// them and BSR solves with the factors to a small scaled residual.
-TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
-  LOAD_OR_SKIP(c, GetParam(), cf::NodeOrder::kPowerFlow);
+// them (or, with room for more fill than LUR's 3*NZ, the factorization
+// kernel) and BSR solves with the factors to a small scaled residual,
+// leaving the permutation vectors as they were.
+void FastDecoupledRoad(const LoadedCase &c, std::int32_t fill = sparse::kDefaultFillFactor) {
   const std::int32_t n = c.net.n, npq = c.net.npq, nb = c.net.nb();
   const auto room = static_cast<std::size_t>(n + 2 * nb);
   std::vector<std::int32_t> irow1(room), jcol1(room), irow2(room), jcol2(room);
@@ -236,21 +240,32 @@ TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
   std::int32_t nz1 = 0, nz2 = 0;
   Matrici_VektoriBX(&n, &npq, c.host.z_bx.data(), c.host.t.data(), c.host.nodes.data(), &nb, irow1.data(),
                     jcol1.data(), val1.data(), &nz1, irow2.data(), jcol2.data(), val2.data(), &nz2);
-  const auto solve = [](std::int32_t order, std::int32_t nz, const std::vector<std::int32_t> &irow,
-                        const std::vector<std::int32_t> &jcol, const std::vector<float> &val) {
+  const auto solve = [fill](std::int32_t order, std::int32_t nz, const std::vector<std::int32_t> &irow,
+                            const std::vector<std::int32_t> &jcol, const std::vector<float> &val) {
     if (order < 1) return;
     std::int32_t iparam[6] = {}, nfac = 0, nl = 0, ipath = 1;
     float rparam[5] = {};
-    const auto fsize = static_cast<std::size_t>(3 * nz);
+    const auto fsize = static_cast<std::size_t>(fill * nz);
     std::vector<float> fac(fsize);
     std::vector<std::int32_t> irfac(fsize), jcfac(fsize), ipvt(static_cast<std::size_t>(order)),
         jpvt(ipvt.size());
-    LUR(&order, &nz, val.data(), irow.data(), jcol.data(), iparam, rparam, &nfac, &nl, fac.data(),
-        irfac.data(), jcfac.data(), ipvt.data(), jpvt.data());
+    if (fill == sparse::kDefaultFillFactor) {
+      LUR(&order, &nz, val.data(), irow.data(), jcol.data(), iparam, rparam, &nfac, &nl, fac.data(),
+          irfac.data(), jcfac.data(), ipvt.data(), jpvt.data());
+    } else {
+      sparse::SetSparseDefaults(iparam, rparam);
+      iparam[sparse::kIparamWorkspace] = 15 * order + sparse::kWorkspaceDivisor * fill * nz;
+      nfac = fill * nz;
+      sparse::FactorTriplets<float>(errors(), order, nz, val, irow, jcol, iparam, rparam, nfac, nl, fac, irfac,
+                                    jcfac, ipvt, jpvt);
+    }
     std::vector<float> b(ipvt.size()), x(ipvt.size());
     for (std::int32_t i = 0; i < order; ++i) b[i] = std::sin(0.37f * static_cast<float>(i + 1));
+    const std::vector<std::int32_t> ipvt_in = ipvt, jpvt_in = jpvt;
     BSR(&order, &nfac, &nl, fac.data(), irfac.data(), jcfac.data(), ipvt.data(), jpvt.data(), b.data(),
         &ipath, x.data());
+    EXPECT_EQ(ipvt, ipvt_in);
+    EXPECT_EQ(jpvt, jpvt_in);
     std::vector<double> r(b.begin(), b.end());
     double norm_a = 0, norm_x = 0, norm_r = 0;
     for (std::int32_t k = 0; k < nz; ++k) {
@@ -263,6 +278,42 @@ TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
   };
   solve(n - 1, nz1, irow1, jcol1, val1);
   solve(npq, nz2, irow2, jcol2, val2);
+}
+
+TEST_P(RealNetwork, FastDecoupledMatricesFactorAndSolve) {
+  LOAD_OR_SKIP(c, GetParam(), cf::NodeOrder::kPowerFlow);
+  FastDecoupledRoad(c);
+}
+
+// Networks beyond the node capacity of the other routines take the fast
+// decoupled road through the exported routines all the same. Both matrices
+// of case_ACTIVSg2000 fill beyond LUR's 3*NZ (it stops with code 20);
+// they are factored with room for 6*NZ and solved by BSR.
+struct LargeCase {
+  const char *name;
+  std::int32_t fill;
+};
+class LargeNetwork : public ::testing::TestWithParam<LargeCase> {};
+
+TEST_P(LargeNetwork, FastDecoupledMatricesFactorAndSolve) {
+  const std::string path = CasesDir() + "/" + GetParam().name;
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << GetParam().name << " not found in " << CasesDir();
+  LoadedCase c;
+  c.net = cf::BuildNetwork(cf::ReadCase(path), cf::NodeOrder::kPowerFlow);
+  ASSERT_GT(c.net.n, ORVEK_LD_NODE);
+  ASSERT_LE(c.net.nb(), kLdBranch);
+  // The branch arrays of Matrici_VektoriBX, laid out with its leading dimension.
+  const cf::HostArrays tight = cf::MakeUnboundedArrays(c.net);
+  const auto relay = [&](const auto &from, int columns) {
+    std::remove_cvref_t<decltype(from)> to(static_cast<std::size_t>(columns) * kLdBranch);
+    for (int col = 0; col < columns; ++col)
+      std::copy_n(from.begin() + col * tight.ld, c.net.nb(), to.begin() + col * kLdBranch);
+    return to;
+  };
+  c.host.z_bx = relay(tight.z_bx, 2);
+  c.host.t = relay(tight.t, 1);
+  c.host.nodes = relay(tight.nodes, 2);
+  FastDecoupledRoad(c, GetParam().fill);
 }
 
 class SmallNetwork : public ::testing::TestWithParam<const char *> {};
@@ -357,6 +408,13 @@ std::string CaseName(const ::testing::TestParamInfo<const char *> &info) {
 INSTANTIATE_TEST_SUITE_P(Cases, SmallNetwork,
                          ::testing::Values("case9.m", "case14.m", "case30.m", "case57.m", "case89pegase.m"),
                          CaseName);
+
+INSTANTIATE_TEST_SUITE_P(Cases, LargeNetwork,
+                         ::testing::Values(LargeCase{"case_ACTIVSg2000.m", 6},
+                                           LargeCase{"case2383wp.m", sparse::kDefaultFillFactor}),
+                         [](const ::testing::TestParamInfo<LargeCase> &info) {
+                           return CaseName({info.param.name, info.index});
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Cases, RealNetwork,
                          ::testing::Values("case9.m", "case14.m", "case30.m", "case57.m", "case89pegase.m",

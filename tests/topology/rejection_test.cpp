@@ -198,9 +198,12 @@ TEST(Rejections, MultiPodredComponentCount) {
 
 // ---- ZapisiPodredeno ------------------------------------------------------------
 
+// ORD and PAR as long as MultiPodred can fill them (6000), BL 5000: a check
+// that reads beyond them shows under AddressSanitizer.
 void ExpectZapisiRejects(const std::vector<std::int32_t> &cnt, const std::vector<std::int32_t> &bl,
                          std::int32_t nc, std::int32_t code, const std::string &message) {
-  const std::vector<std::int32_t> ord(3000, 1), par(3000, 0);
+  ASSERT_EQ(bl.size(), 5000u);
+  const std::vector<std::int32_t> ord(6000, 1), par(6000, 0);
   const auto nodes = NodesTable({{1, 2}});
   const orvek::topology::ComponentRecord before = orvek::topology::StoredComponentRecord(1);
   ExpectRaised(
@@ -216,8 +219,16 @@ std::vector<std::int32_t> Counts(const std::vector<std::pair<std::int32_t, std::
   return cnt;
 }
 
+// Components that each fit a record, g = 1..count, of `nodes` nodes and
+// `branches` branches.
+std::vector<std::int32_t> EqualComponents(std::int32_t count, std::int32_t nodes, std::int32_t branches) {
+  std::vector<std::pair<std::int32_t, std::int32_t>> rows;
+  for (std::int32_t g = 1; g <= count; ++g) rows.emplace_back(g * nodes, g * branches);
+  return Counts(rows);
+}
+
 TEST(Rejections, ZapisiPodredeno) {
-  const std::vector<std::int32_t> bl(3000, 1);
+  const std::vector<std::int32_t> bl(5000, 1);
   ExpectZapisiRejects(Counts({}), bl, 51, 1, "NC = 51 must not exceed 50.");
   ExpectZapisiRejects(Counts({{2, 1}, {1003, 2}}), bl, 2, 2,
                       "Component 2 has CNT(2, 1) - CNT(1, 1) = 1001 nodes; it must have between 1 and 1000.");
@@ -234,6 +245,23 @@ TEST(Rejections, ZapisiPodredeno) {
   bad[6 - 1] = 5001; // BL(5..6) are the chords of component 2
   ExpectZapisiRejects(Counts({{2, 3}, {4, 6}}), bad, 2, 5,
                       "BL(6) = 5001, a chord of component 2, must lie between 1 and 5000.");
+  // Running totals beyond the host's ORD/PAR and BL, each component within
+  // its record's limits.
+  ExpectZapisiRejects(EqualComponents(6, 1000, 1000), bl, 6, 7,
+                      "CNT(6, 2) = 6000 must not exceed 5000, the length of BL.");
+  ExpectZapisiRejects(EqualComponents(50, 1000, 800), bl, 50, 6,
+                      "CNT(7, 1) = 7000 must not exceed 6000, the length of ORD and PAR.");
+  // Totals of exactly 6000 and 5000 are read to the last entries and kept.
+  auto full = EqualComponents(6, 1000, 999);
+  full[1000 + 5] = 5000;
+  const std::vector<std::int32_t> ord(6000, 1), par(6000, 0);
+  const auto nodes = NodesTable({{1, 1}});
+  std::int32_t nc = 6;
+  EXPECT_EQ(Capture([&] {
+              ZapisiPodredeno(full.data(), ord.data(), bl.data(), par.data(), &nc, nodes.data());
+            }).stops,
+            0);
+  EXPECT_EQ(orvek::topology::StoredComponentRecord(6).nbr, 5);
 }
 
 // ---- Dense routines -----------------------------------------------------------

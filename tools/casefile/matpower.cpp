@@ -3,6 +3,13 @@
 // matrix `mpc.NAME = [ ... ];` has rows separated by `;` or line ends and
 // values by blanks or commas, `...` continues a row on the next line; cell
 // arrays `{ ... }` and tables other than bus, gen and branch are skipped.
+// Hostile files are refused early and cheaply: a directory or a file of
+// more than kMaxCaseBytes is refused before anything is read, a control
+// byte before any line is parsed, a row of the wrong width as soon as it
+// ends (skipped tables keep no rows), so what is held stays a few times
+// the file's size; lines may end in LF, CR LF or a lone CR. Text quoted in
+// a message is cut to kQuotedLength characters, bytes outside printable
+// ASCII shown as \xHH.
 #include "tools/casefile/matpower.hpp"
 
 #include "orvek/orvek.h"
@@ -11,6 +18,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -21,10 +29,42 @@ namespace {
 
 // Largest admittance-matrix entry count the row-indexed form can hold.
 constexpr std::int32_t kMaxMatrixEntries = ORVEK_LD_NONZERO - 1;
+// The largest case file read: about twenty times the largest published
+// network's file; a larger one is refused before it is read.
+constexpr std::uintmax_t kMaxCaseBytes = std::uintmax_t{64} << 20;
+// Characters of file text (or of a path) quoted in a message.
+constexpr std::size_t kQuotedLength = 60;
+
+// Text as a message may show it: bytes outside printable ASCII as \xHH,
+// cut after kQuotedLength characters with the number of bytes left out.
+std::string Printable(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  std::size_t i = 0;
+  for (; i < text.size() && out.size() < kQuotedLength; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  if (i < text.size()) out += "... (" + std::to_string(text.size() - i) + " more bytes)";
+  return out;
+}
+
+std::string Quoted(std::string_view text) {
+  std::string out(1, '"');
+  out += Printable(text);
+  out += '"';
+  return out;
+}
 
 [[noreturn]] void Fail(const std::string &source, int line, const std::string &what) {
   std::ostringstream s;
-  s << source;
+  s << Printable(source);
   if (line > 0) s << ':' << line;
   s << ": " << what;
   throw CaseError(s.str());
@@ -103,14 +143,15 @@ public:
     Row current;
     bool continued = false;
 
+    CheckText();
     while (pos <= text_.size()) {
-      std::size_t eol = text_.find('\n', pos);
+      // A line ends at LF, CR LF or a lone CR.
+      std::size_t eol = text_.find_first_of("\r\n", pos);
       if (eol == std::string_view::npos) eol = text_.size();
-      std::string_view raw = text_.substr(pos, eol - pos);
-      if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+      const std::string_view raw = text_.substr(pos, eol - pos);
       ++line_no;
       const bool last = eol >= text_.size();
-      pos = eol + 1;
+      pos = eol + (text_.compare(eol, 2, "\r\n") == 0 ? 2 : 1);
       std::string line = StripComment(raw);
 
       if (in_cell) {
@@ -137,19 +178,21 @@ public:
             if (last) break;
             continue;
           }
-          Fail(source_, line_no, "unexpected text \"" + t + "\"; expected an assignment mpc.NAME = ...");
+          Fail(source_, line_no, "unexpected text " + Quoted(t) + "; expected an assignment mpc.NAME = ...");
         }
         const std::string name = Trim(std::string_view(t).substr(4, eq - 4));
         std::string rhs = Trim(std::string_view(t).substr(eq + 1));
         if (!rhs.empty() && rhs[0] == '[') {
           in_matrix = true;
           matrix_name = name;
-          if (name == "bus") table = &bus;
-          else if (name == "gen") table = &gen;
-          else if (name == "branch") table = &branch;
+          required_ = 0;
+          if (name == "bus") table = &bus, required_ = bus_col::kRequired;
+          else if (name == "gen") table = &gen, required_ = gen_col::kRequired;
+          else if (name == "branch") table = &branch, required_ = branch_col::kRequired;
           else table = &skipped;
+          keep_rows_ = table != &skipped;
           if (table != &skipped && table->present)
-            Fail(source_, line_no, "the table mpc." + name + " is given twice (first on line " +
+            Fail(source_, line_no, "the table mpc." + Printable(name) + " is given twice (first on line " +
                                        std::to_string(table->line) + ")");
           *table = Table{};
           table->present = true;
@@ -171,7 +214,7 @@ public:
           if (name == "baseMVA") {
             double v = 0;
             if (!ParseNumber(rhs, v) || !std::isfinite(v) || v <= 0)
-              Fail(source_, line_no, "baseMVA must be a positive number, found \"" + rhs + "\"");
+              Fail(source_, line_no, "baseMVA must be a positive number, found " + Quoted(rhs));
             c.base_mva = v;
             have_base = true;
           } else if (name == "version") {
@@ -190,7 +233,7 @@ public:
     }
 
     if (in_matrix)
-      Fail(source_, table->line, "the table mpc." + matrix_name + " is not closed with \"];\"");
+      Fail(source_, table->line, "the table mpc." + Printable(matrix_name) + " is not closed with \"];\"");
     if (in_cell) Fail(source_, cell_line, "a cell array is not closed with \"};\"");
 
     if (!version.empty()) {
@@ -198,16 +241,14 @@ public:
       v.erase(std::remove(v.begin(), v.end(), '\''), v.end());
       v.erase(std::remove(v.begin(), v.end(), '"'), v.end());
       if (Trim(v) != "2")
-        Fail(source_, version_line, "case format version " + version + " is not supported; only version 2 is");
+        Fail(source_, version_line,
+             "case format version " + Printable(version) + " is not supported; only version 2 is");
     }
     if (!have_base) Fail(source_, 0, "mpc.baseMVA is missing");
     if (!bus.present) Fail(source_, 0, "the table mpc.bus is missing");
     if (!gen.present) Fail(source_, 0, "the table mpc.gen is missing");
     if (!branch.present) Fail(source_, 0, "the table mpc.branch is missing");
 
-    CheckWidth(bus, "bus", bus_col::kRequired);
-    CheckWidth(gen, "gen", gen_col::kRequired);
-    CheckWidth(branch, "branch", branch_col::kRequired);
     if (bus.rows.empty()) Fail(source_, bus.line, "the table mpc.bus has no rows");
 
     for (const Row &r : bus.rows) {
@@ -268,7 +309,10 @@ private:
     if (!continued && current.values.empty()) current.line = line_no;
     continued = false;
     auto end_row = [&]() {
-      if (!current.values.empty()) table.rows.push_back(current);
+      if (!current.values.empty() && keep_rows_) {
+        CheckWidth(table, current, name);
+        table.rows.push_back(std::move(current));
+      }
       current = Row{};
       current.line = line_no;
     };
@@ -288,7 +332,8 @@ private:
         in_matrix = false;
         const std::string rest = Trim(std::string_view(line).substr(i + 1));
         if (!rest.empty() && rest != ";")
-          Fail(source_, line_no, "unexpected text \"" + rest + "\" after the end of mpc." + name);
+          Fail(source_, line_no,
+               "unexpected text " + Quoted(rest) + " after the end of mpc." + Printable(name));
         return;
       }
       if (line.compare(i, 3, "...") == 0) {
@@ -302,25 +347,37 @@ private:
       const std::string token = line.substr(i, j - i);
       double v = 0;
       if (!ParseNumber(token, v))
-        Fail(source_, line_no, "\"" + token + "\" in mpc." + name + " is not a number");
+        Fail(source_, line_no, Quoted(token) + " in mpc." + Printable(name) + " is not a number");
       if (current.values.empty()) current.line = line_no;
-      current.values.push_back(v);
+      if (keep_rows_) current.values.push_back(v);
       i = j;
     }
     // A line end closes the row unless the row continues.
     if (!continued) end_row();
   }
 
-  void CheckWidth(const Table &t, const std::string &name, int required) {
-    if (t.rows.empty()) return;
-    const std::size_t width = t.rows.front().values.size();
-    for (const Row &r : t.rows) {
-      if (r.values.size() != width)
-        Fail(source_, r.line, "row of mpc." + name + " has " + std::to_string(r.values.size()) +
-                                  " values; the table's first row has " + std::to_string(width));
-      if (r.values.size() < static_cast<std::size_t>(required))
-        Fail(source_, r.line, "row of mpc." + name + " has " + std::to_string(r.values.size()) +
-                                  " values; at least " + std::to_string(required) + " are required");
+  // A row as it ends: as wide as the table's first row and at least as wide
+  // as the table needs.
+  void CheckWidth(const Table &t, const Row &r, const std::string &name) {
+    const std::size_t width = t.rows.empty() ? r.values.size() : t.rows.front().values.size();
+    if (r.values.size() != width)
+      Fail(source_, r.line, "row of mpc." + name + " has " + std::to_string(r.values.size()) +
+                                " values; the table's first row has " + std::to_string(width));
+    if (r.values.size() < static_cast<std::size_t>(required_))
+      Fail(source_, r.line, "row of mpc." + name + " has " + std::to_string(r.values.size()) +
+                                " values; at least " + std::to_string(required_) + " are required");
+  }
+
+  // A case file is text: no control bytes but tab, line ends, form feed
+  // and vertical tab (a binary or UTF-16 file stops here, at its first).
+  void CheckText() {
+    int line = 1;
+    for (std::size_t i = 0; i < text_.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text_[i]);
+      if (c == '\n' || (c == '\r' && text_.compare(i, 2, "\r\n") != 0)) ++line;
+      if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v') || c == 0x7F)
+        Fail(source_, line,
+             "byte " + Printable(text_.substr(i, 1)) + " is a control character; a case file is text");
     }
   }
 
@@ -345,6 +402,8 @@ private:
 
   std::string_view text_;
   const std::string &source_;
+  int required_ = 0;       // width the current table needs
+  bool keep_rows_ = false; // the current table is bus, gen or branch
 };
 
 } // namespace
@@ -352,12 +411,30 @@ private:
 Case ParseCase(std::string_view text, const std::string &source) { return Parser(text, source).Run(); }
 
 Case ReadCase(const std::string &path) {
+  namespace fs = std::filesystem;
+  if (path.empty()) throw CaseError("the case file name is empty");
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (fs::is_directory(status)) Fail(path, 0, "is a directory, not a case file");
+  const std::string too_large = "the case file is larger than " + std::to_string(kMaxCaseBytes) +
+                                " bytes (64 MiB), the most that is read";
+  std::uintmax_t size = 0;
+  if (fs::is_regular_file(status)) {
+    size = fs::file_size(path, ec);
+    if (!ec && size > kMaxCaseBytes) Fail(path, 0, too_large);
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) Fail(path, 0, "cannot open the case file");
-  std::ostringstream buf;
-  buf << in.rdbuf();
+  // Read in blocks, never more than the limit (a device or pipe has no size).
+  std::string text;
+  text.reserve(static_cast<std::size_t>(std::min(size, kMaxCaseBytes)));
+  char block[1 << 16];
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    text.append(block, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxCaseBytes) Fail(path, 0, too_large);
+  }
   if (in.bad()) Fail(path, 0, "cannot read the case file");
-  return ParseCase(buf.str(), path);
+  return ParseCase(text, path);
 }
 
 std::int32_t Network::NodeOfBus(std::int32_t bus) const {

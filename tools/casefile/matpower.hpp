@@ -6,7 +6,11 @@
 // MakeHostArrays lays that network out in the library's fixed leading
 // dimensions (float, split-complex, 5000 branches / 1000 nodes) and rejects
 // what exceeds the capacities. All errors are thrown as CaseError with a
-// message that names the file and, where there is one, the line.
+// message that names the file and, where there is one, the line. ReadCase
+// refuses a directory, an empty name and a file of more than 64 MiB before
+// reading it; any line end (LF, CR LF, CR) is read; a control byte other
+// than tab, form feed and vertical tab is refused; text from the file in a
+// message is escaped (\xHH) and cut after 60 characters.
 #pragma once
 
 #include <complex>

@@ -13,7 +13,12 @@ tables such as NODES are (rows, 2) integer arrays, dense matrices (n, n)
 arrays; outputs are trimmed to the entries that carry results (IROW to NZ,
 SA to IJA(N+1)-1 ...). Counts, node numbers and indices are the library's:
 1-based. Arrays are checked against the leading dimensions and against
-what the routine reads before the call.
+what the routine reads before the call, counts against the capacities
+before anything is allocated for them, and every value converts only
+without loss: a string, None or a complex value where a real one is
+wanted is a TypeError; 1.9 or 2**32 + 1 for an integer, or a value single
+precision would turn into infinity or zero, a ValueError naming the
+argument.
 
 IMPORTANT: a terminal error of the library (the sort's or the sparse
 solver's argument checks, a rejected count or node number) prints its

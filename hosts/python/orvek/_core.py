@@ -6,9 +6,19 @@ per routine: it converts the caller's numpy arrays into Fortran-ordered
 buffers with the library's exact leading dimensions (complex arrays into
 the split-complex layout), checks their lengths before the call, passes
 every argument by reference and returns the outputs as a named tuple.
+
+Conversions lose nothing: an integer argument takes integers (or floats
+of integral value) within 32 bits, a real argument numbers that single
+precision holds without overflowing to infinity or vanishing to zero; a
+string, None or any other object is a TypeError, a value that does not
+convert exactly a ValueError, each naming the routine and the argument.
+Counts are checked against their bounds (min=, max= in the table), every
+array's shape against what the routine reads, before anything is
+allocated in proportion to them.
 """
 
 import collections
+import numbers
 import ctypes
 import ctypes.util
 import os
@@ -49,6 +59,8 @@ class Argument:
         options = dict(w.split("=", 1) for w in words[3:])
         self.need = options.pop("need", None)
         self.length = options.pop("len", None)
+        self.least = options.pop("min", None)
+        self.most = options.pop("max", None)
         if options:
             raise ValueError("unknown option in table line: " + text)
         match = self._PATTERN.match(kind)
@@ -76,6 +88,11 @@ class Argument:
     def is_table(self):
         """An array with a fixed leading dimension (split-complex or two-dimensional)."""
         return self.ld is not None
+
+    @property
+    def is_dense(self):
+        """A square matrix of order N in a (LD, LD) array."""
+        return self.base != "cplx" and self.is_table and self.columns == self.ld
 
     def __repr__(self):
         return "Argument(%s %s %s)" % (self.name, self.base, self.direction)
@@ -212,17 +229,79 @@ class _Reader:
         return int(self.flat[index - 1])
 
 
+def _count(cnt, nc, column):
+    """CNT(NC, column) of a (1000, 2) count table read 1-based; 0 when NC = 0."""
+    return 0 if nc == 0 else cnt(nc + 1000 * (column - 1))
+
+
 def _evaluate(expression, names):
-    return int(eval(expression, {"__builtins__": {}, "max": max, "min": min}, names))  # noqa: S307
+    functions = {"__builtins__": {}, "max": max, "min": min, "count": _count}
+    return int(eval(expression, functions, names))  # noqa: S307
+
+
+# The largest array the wrappers allocate: above every capacity of the
+# library (30000 factor entries, 3*NZ for LUR), far below what would hurt.
+_LARGEST_ALLOCATION = 1 << 24
+
+_INT32 = (-2**31, 2**31 - 1)
+_FLOAT32_MAX = float(np.finfo(np.float32).max)
+
+
+def _where(routine, arg):
+    return "%s: %s" % (routine.name, arg.name)
+
+
+def _exact_integers(routine, arg, data):
+    """Integer values of a numeric array, refused unless exact and within 32 bits."""
+    if data.dtype.kind == "f":
+        if not np.all(np.isfinite(data)) or np.any(data != np.floor(data)):
+            raise ValueError("%s holds a value that is not an integer" % _where(routine, arg))
+    elif data.dtype.kind not in "iu":
+        raise TypeError("%s must hold integers, not %s" % (_where(routine, arg), data.dtype))
+    if data.size and (data.min() < _INT32[0] or data.max() > _INT32[1]):
+        raise ValueError("%s holds a value that does not fit a 32-bit integer" % _where(routine, arg))
+    return data.astype(_INT)
+
+
+def _exact_reals(routine, arg, data, complex_ok=False):
+    """Real (or complex) values a numeric array holds, refused when single
+    precision turns a finite value into infinity or a non-zero one into zero."""
+    if data.dtype.kind == "c" and not complex_ok:
+        if np.any(np.imag(data) != 0):
+            raise ValueError("%s must be real, not complex" % _where(routine, arg))
+        data = np.real(data)
+    elif data.dtype.kind not in "iufc":
+        raise TypeError("%s must hold numbers, not %s" % (_where(routine, arg), data.dtype))
+    for part in ((np.real(data), np.imag(data)) if data.dtype.kind == "c" else (data,)):
+        wide = np.asarray(part, dtype=np.float64)
+        finite = np.isfinite(wide)
+        if np.any(np.abs(wide[finite]) > _FLOAT32_MAX):
+            raise ValueError("%s holds a value beyond single precision's range" % _where(routine, arg))
+        if np.any((wide != 0) & (wide.astype(np.float32) == 0)):
+            raise ValueError("%s holds a value that single precision rounds to zero" % _where(routine, arg))
+    return data
+
+
+def _numeric(routine, arg, value):
+    """The caller's value as a numeric numpy array (no strings, None or objects)."""
+    if value is None or isinstance(value, (str, bytes)):
+        raise TypeError("%s must be %s, not %r" % (_where(routine, arg), "an array of numbers", value))
+    data = np.asarray(value)
+    if data.dtype.kind == "b" or data.dtype.kind not in "iufc":
+        raise TypeError("%s must hold numbers, not %s" % (_where(routine, arg), data.dtype))
+    return data
 
 
 def _split(routine, arg, value):
     """A caller's complex values as the split-complex buffer X(LD,2)."""
-    data = np.asarray(value)
+    data = _exact_reals(routine, arg, _numeric(routine, arg, value), complex_ok=True)
     if data.ndim == 2 and data.shape[1] == 2 and not np.iscomplexobj(data):
         rows = data[:, 0] + 1j * data[:, 1].astype(np.float64)
-    else:
+    elif data.ndim <= 1:
         rows = data.reshape(-1)
+    else:
+        raise ValueError("%s must be one-dimensional (or real pairs of shape (n, 2)), not shape %s"
+                         % (_where(routine, arg), data.shape))
     if rows.size > arg.ld:
         raise ValueError("%s: %s has %d entries; its leading dimension is %d"
                          % (routine.name, arg.name, rows.size, arg.ld))
@@ -233,25 +312,65 @@ def _split(routine, arg, value):
 
 
 def _table_buffer(routine, arg, value):
-    """A caller's two-dimensional array in a buffer of leading dimension LD."""
-    data = np.asarray(value)
+    """A caller's two-dimensional array in a buffer of leading dimension LD:
+    as many columns as the table has (a dense matrix is checked against its
+    order N once N is known)."""
+    data = _numeric(routine, arg, value)
+    data = _exact_integers(routine, arg, data) if arg.base == "int" else _exact_reals(routine, arg, data)
     if data.ndim == 1 and arg.columns == 1:
         data = data.reshape(-1, 1)
-    if data.ndim != 2 or data.shape[1] > arg.columns or data.shape[0] > arg.ld:
-        raise ValueError("%s: %s must have at most %d rows and %d columns, not shape %s"
-                         % (routine.name, arg.name, arg.ld, arg.columns, data.shape))
+    columns_ok = data.ndim == 2 and (data.shape[1] <= arg.columns if arg.is_dense else
+                                     data.shape[1] == arg.columns)
+    if not columns_ok or data.shape[0] > arg.ld:
+        raise ValueError("%s must have at most %d rows and %s %d columns, not shape %s"
+                         % (_where(routine, arg), arg.ld, "at most" if arg.is_dense else "exactly",
+                            arg.columns, data.shape))
     buffer = np.zeros((arg.ld, arg.columns), dtype=arg.dtype, order="F")
     buffer[:data.shape[0], :data.shape[1]] = data
-    return buffer, data.shape[0]
+    return buffer, data.shape
 
 
 def _scalar(routine, arg, value):
+    """A scalar argument, converted only when nothing is lost."""
+    where = _where(routine, arg)
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Number):
+        raise TypeError("%s must be a number, not %r" % (where, value))
+    if isinstance(value, numbers.Complex) and not isinstance(value, numbers.Real):
+        raise TypeError("%s must be real, not %r" % (where, value))
     if arg.base == "int":
+        if not isinstance(value, numbers.Integral):
+            if not np.isfinite(value) or value != int(value):
+                raise ValueError("%s = %r is not an integer" % (where, value))
         number = int(value)
-        if not -2**31 <= number < 2**31:
-            raise ValueError("%s: %s = %d does not fit a 32-bit integer" % (routine.name, arg.name, number))
+        if not _INT32[0] <= number <= _INT32[1]:
+            raise ValueError("%s = %d does not fit a 32-bit integer" % (where, number))
         return np.array([number], dtype=_INT)
-    return np.array([value], dtype=_REAL)
+    return np.array(_exact_reals(routine, arg, np.array([float(value)])), dtype=_REAL)
+
+
+def _pair(routine, arg, value):
+    """One complex value as two consecutive reals."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Number):
+        raise TypeError("%s must be a number, not %r" % (_where(routine, arg), value))
+    z = complex(value)
+    return np.array(_exact_reals(routine, arg, np.array([z.real, z.imag])), dtype=_REAL)
+
+
+def _bounded(routine, arg, names):
+    """A count within the bounds the table gives it (min=, max=)."""
+    value = names[arg.name]
+    for bound, ok, words in ((arg.least, lambda v, b: v >= b, "at least"),
+                             (arg.most, lambda v, b: v <= b, "at most")):
+        if bound is not None and not ok(value, _evaluate(bound, names)):
+            raise ValueError("%s = %d must be %s %s = %d" % (_where(routine, arg), value, words, bound,
+                                                             _evaluate(bound, names)))
+
+
+def _allocation(routine, arg, size):
+    if size > _LARGEST_ALLOCATION:
+        raise ValueError("%s would need %d entries; the wrappers allocate at most %d"
+                         % (_where(routine, arg), size, _LARGEST_ALLOCATION))
+    return max(size, 1)
 
 
 def _to_output(arg, buffer, names):
@@ -290,7 +409,7 @@ def call(name, *args, **kwargs):
             raise TypeError("%s has no input argument %s" % (name, key))
         given[key] = value
 
-    buffers, rows, names = {}, {}, {}
+    buffers, rows, columns, names = {}, {}, {}, {}
     # Scalars first: the sizes of the arrays are expressions over them.
     for arg in routine.inputs:
         if arg.is_scalar:
@@ -299,13 +418,16 @@ def call(name, *args, **kwargs):
             buffers[arg.name] = _scalar(routine, arg, given[arg.name])
             names[arg.name] = int(buffers[arg.name][0]) if arg.base == "int" else float(buffers[arg.name][0])
     for arg in routine.inputs:
+        if arg.is_scalar and arg.base == "int" and not (arg.least is None and arg.most is None):
+            _bounded(routine, arg, names)
+    for arg in routine.inputs:
         if arg.is_scalar:
             continue
         value = given.get(arg.name)
         if arg.base == "pair":
             if value is None:
                 raise TypeError("%s: missing argument %s" % (name, arg.name))
-            buffers[arg.name] = np.array([complex(value).real, complex(value).imag], dtype=_REAL)
+            buffers[arg.name] = _pair(routine, arg, value)
             continue
         if value is None:
             if arg.direction == "in":
@@ -314,16 +436,23 @@ def call(name, *args, **kwargs):
         if arg.base == "cplx":
             buffers[arg.name], rows[arg.name] = _split(routine, arg, value)
         elif arg.is_table:
-            buffers[arg.name], rows[arg.name] = _table_buffer(routine, arg, value)
+            buffers[arg.name] = _table_buffer(routine, arg, value)
         else:
-            data = np.ascontiguousarray(np.asarray(value, dtype=arg.dtype).reshape(-1))
+            data = _numeric(routine, arg, value)
+            if data.ndim > 1:
+                raise ValueError("%s must be one-dimensional, not shape %s" % (_where(routine, arg), data.shape))
+            data = _exact_integers(routine, arg, data) if arg.base == "int" else _exact_reals(routine, arg, data)
+            data = np.ascontiguousarray(data.astype(arg.dtype))
             if arg.direction == "inout":
                 # Room for what the routine writes back.
-                size = _evaluate(arg.dims[0], names)
+                size = _allocation(routine, arg, _evaluate(arg.dims[0], names))
                 padded = np.zeros(max(size, data.size, 1), dtype=arg.dtype)
                 padded[:data.size] = data
                 data = padded
             buffers[arg.name], rows[arg.name] = data if data.size else np.zeros(1, arg.dtype), data.size
+        if arg.is_table and arg.base != "cplx":
+            buffers[arg.name], shape = buffers[arg.name]
+            rows[arg.name], columns[arg.name] = shape
         names[arg.name] = _Reader(arg.name, buffers[arg.name].reshape(-1, order="F"))
     # Lengths: every input must hold what the routine reads of it.
     for arg in routine.inputs:
@@ -341,6 +470,10 @@ def call(name, *args, **kwargs):
             if rows[arg.name] < need:
                 raise ValueError("%s: %s has %d entries, but the routine reads %s = %d"
                                  % (name, arg.name, rows[arg.name], expression, need))
+            if arg.is_dense and (rows[arg.name], columns[arg.name]) != (need, need):
+                raise ValueError("%s: %s must have shape (%s, %s) = (%d, %d), not (%d, %d)"
+                                 % (name, arg.name, expression, expression, need, need, rows[arg.name],
+                                    columns[arg.name]))
     for arg in routine.arguments:
         if arg.direction != "out":
             continue
@@ -351,7 +484,7 @@ def call(name, *args, **kwargs):
         elif arg.is_table:
             buffers[arg.name] = np.zeros((arg.ld, arg.columns), dtype=arg.dtype, order="F")
         else:
-            buffers[arg.name] = np.zeros(max(_evaluate(arg.dims[0], names), 1), dtype=arg.dtype)
+            buffers[arg.name] = np.zeros(_allocation(routine, arg, _evaluate(arg.dims[0], names)), dtype=arg.dtype)
 
     # Whatever Python printed comes out before the library writes (or stops).
     for stream in (sys.stdout, sys.stderr):

@@ -17,10 +17,15 @@ need=EXPR
 len=EXPR
     how many entries of an output carry results; the wrappers return that
     many.
+min=EXPR, max=EXPR
+    bounds of an integer count, checked before anything is allocated or
+    called: the library's capacities where an array's size depends on the
+    count (and where the library itself would stop the process).
 
 SIZE, need and len are expressions over the routine's integer arguments
 (inputs and, for len, outputs too); an array name used as a function is
-read 1-based, so ``IJA(N+1)-1`` means what it says in the header.  A SIZE
+read 1-based, so ``IJA(N+1)-1`` means what it says in the header;
+``count(CNT,NC,j)`` is CNT(NC,j), or 0 when NC = 0.  A SIZE
 of an output is the room the wrappers allocate.
 """
 
@@ -115,8 +120,8 @@ MatY_prekin
   NZ int out
 
 LUR
-  N int in
-  NZ int in
+  N int in min=1 max=NZ
+  NZ int in min=1 max=715827882
   A real(NZ) in
   IROW int(NZ) in
   JCOL int(NZ) in
@@ -131,8 +136,8 @@ LUR
   JPVT int(N) out len=N
 
 LUC
-  N int in
-  NZ int in
+  N int in min=1 max=NZ
+  NZ int in min=1 max=10000
   A cplx(10000) in need=NZ
   IROW int(NZ) in
   JCOL int(NZ) in
@@ -147,7 +152,7 @@ LUC
   JPVT int(N) out len=N
 
 BSR
-  N int in
+  N int in max=1000
   NFAC int in
   NL int in
   FAC real(NFAC) in
@@ -173,7 +178,7 @@ BSC
   X cplx(1000) out len=N
 
 SimFaz
-  N int in
+  N int in min=0 max=5000
   X0 cplx(5000) in need=N
   X1 cplx(5000) in need=N
   X2 cplx(5000) in need=N
@@ -278,14 +283,14 @@ StruiKV
   IE2 cplx(5000) out len=NB
 
 MAUX
-  N int in
+  N int in max=6000
   NODES int(5000,2) in need=NB
-  NB int in
+  NB int in min=0 max=2499
   IJA int(N+1+2*NB) inout len=N+1+2*NB
   IBR int(N+1+2*NB) out len=N+1+2*NB
 
 MultiPodred
-  N int in
+  N int in min=1 max=6000
   IJA int(N+1) in need=IJA(N+1)-1
   IBR int(N+1) in need=IJA(N+1)-1
   ORD int(N) out len=N
@@ -296,16 +301,16 @@ MultiPodred
 
 ZapisiPodredeno
   CNT int(1000,2) in need=NC
-  ORD int(CNT(NC)) in
-  BL int(CNT(NC+1000)) in
-  PAR int(CNT(NC)) in
-  NC int in
-  NODES int(5000,2) in need=CNT(NC+1000)
+  ORD int(count(CNT,NC,1)) in
+  BL int(count(CNT,NC,2)) in
+  PAR int(count(CNT,NC,1)) in
+  NC int in min=0 max=50
+  NODES int(5000,2) in need=count(CNT,NC,2)
 
 Inverzija
   AR real(100,100) inout need=N len=N
   AI real(100,100) inout need=N len=N
-  N int in
+  N int in min=0 max=100
 
 MNOZI
   SA cplx(10000) in need=IJA(N+1)-1
@@ -313,7 +318,7 @@ MNOZI
   VM real(N) in
   VA real(N) in
   S cplx(1000) out len=N
-  N int in
+  N int in max=1000
 
 Paralelno
   Z1 pair in
@@ -321,7 +326,7 @@ Paralelno
   ZP pair out
 
 OdrediPe
-  N int in
+  N int in min=0 max=100
   GR real(100,100) in need=N
   GI real(100,100) in need=N
   VM real(N) in
@@ -329,7 +334,7 @@ OdrediPe
   P real(N) out len=N
 
 OdrediSe
-  N int in
+  N int in min=0 max=100
   GR real(100,100) in need=N
   GI real(100,100) in need=N
   VM real(N) in
@@ -339,12 +344,12 @@ OdrediSe
   CI cplx(100) out len=N
 
 Matrici_VektoriBX
-  N int in
+  N int in max=9999
   NPQ int in
   Z cplx(5000) in need=NB
   T real(5000,1) in need=NB
   NODES int(5000,2) in need=NB
-  NB int in
+  NB int in min=0 max=5000
   IROW1 int(max(1,N+2*NB)) out len=NZ1
   JCOL1 int(max(1,N+2*NB)) out len=NZ1
   VAL1 real(max(1,N+2*NB)) out len=NZ1

@@ -147,6 +147,67 @@ class ChecksBeforeTheCall(unittest.TestCase):
             orvek.SimFaz(2**31, [0], [0], [0])
 
 
+class LosslessConversions(unittest.TestCase):
+    """Each call is refused before the library is called (a call that
+    reached it would end the process or give a wrong result), with the
+    exception type and the words naming the argument."""
+
+    NODES = [[1, 2], [2, 3]]
+    REFUSED = [
+        # (routine, arguments, exception, message pattern)
+        ("MAUX", (3, [[1, 2**32 + 2], [2, 3]], 2), ValueError, "MAUX: NODES holds a value that does not fit"),
+        ("MAUX", (3, [[1.9, 2], [2, 3]], 2), ValueError, "MAUX: NODES holds a value that is not an integer"),
+        ("MAUX", (3, NODES, 1.9), ValueError, "MAUX: NB = 1.9 is not an integer"),
+        ("MAUX", ("3", NODES, 2), TypeError, "MAUX: N must be a number, not '3'"),
+        ("MAUX", (3, [["1", "2"], ["2", "3"]], 2), TypeError, "MAUX: NODES must hold numbers"),
+        ("MAUX", (3, [[1], [2]], 2), ValueError, r"MAUX: NODES must have at most 5000 rows and exactly 2 columns"),
+        ("MAUX", (3, [[1, 2, 3]], 1), ValueError, r"MAUX: NODES must have at most 5000 rows and exactly 2"),
+        ("MAUX", (2**31 - 10, NODES, 2), ValueError, "MAUX: N = 2147483638 must be at most 6000"),
+        ("MAUX", (3, NODES, True), TypeError, "MAUX: NB must be a number, not True"),
+        ("SimFaz", (-1, [0], [0], [0]), ValueError, "SimFaz: N = -1 must be at least 0"),
+        ("SimFaz", (1, [None], [0], [0]), TypeError, "SimFaz: X0 must hold numbers"),
+        ("SimFaz", (1, None, [0], [0]), TypeError, "SimFaz: missing argument X0"),
+        ("SimFaz", (1, [1e60], [0], [0]), ValueError, "SimFaz: X0 holds a value beyond single precision"),
+        ("SimFaz", (1, [1e-50j], [0], [0]), ValueError, "SimFaz: X0 holds a value that single precision rounds"),
+        ("SimFaz", (1, np.ones((2, 3)), [0], [0]), ValueError, r"SimFaz: X0 must be one-dimensional"),
+        ("SimFaz1", (None, 0, 1, 0, 0, 0), TypeError, "SimFaz1: X0R must be a number, not None"),
+        ("SimFaz1", ("2", 0, 1, 0, 0, 0), TypeError, "SimFaz1: X0R must be a number, not '2'"),
+        ("SimFaz1", (1j, 0, 1, 0, 0, 0), TypeError, "SimFaz1: X0R must be real"),
+        ("SimFaz1", (1e39, 0, 1, 0, 0, 0), ValueError, "SimFaz1: X0R holds a value beyond single precision"),
+        ("Paralelno", ("2", 2), TypeError, "Paralelno: Z1 must be a number, not '2'"),
+        ("Inverzija", ([[4, 1, 0], [1, 3, 0]], np.zeros((2, 3)), 2), ValueError,
+         r"Inverzija: AR must have shape \(N, N\) = \(2, 2\), not \(2, 3\)"),
+        ("Inverzija", ([[4, 1], [1, 3]], np.zeros((2, 1)), 2), ValueError, r"Inverzija: AI must have shape"),
+        ("OdrediPe", (2, [[1, 2], [3, 4]], [[0, 0]], [1, 1], [0, 0]), ValueError,
+         r"OdrediPe: GI has 1 entries, but the routine reads N = 2"),
+        ("OdrediPe", (2, [[1, 2], [3, 4]], [[0], [0]], [1, 1], [0, 0]), ValueError,
+         r"OdrediPe: GI must have shape \(N, N\) = \(2, 2\), not \(2, 1\)"),
+        ("OdrediPe", (2, [[1, 2], [3, 4]], np.zeros((2, 2)), [1, 1], [[0, 0]]), ValueError,
+         "OdrediPe: VA must be one-dimensional"),
+        ("ZapisiPodredeno", (np.zeros((1000, 2)), [], [], [], 51, NODES), ValueError,
+         "ZapisiPodredeno: NC = 51 must be at most 50"),
+        ("LUR", (3, 1, [4.0], [1], [1]), ValueError, "LUR: N = 3 must be at most NZ = 1"),
+        ("LUR", (1, 0, [], [], []), ValueError, "LUR: N = 1 must be at most NZ = 0"),
+        ("LUC", (1, 10001, [0], [1], [1]), ValueError, "LUC: NZ = 10001 must be at most 10000"),
+        ("LUR", (1, 1, ["4"], [1], [1]), TypeError, "LUR: A must hold numbers"),
+        ("LUR", (1, 1, [4.0 + 1j], [1], [1]), ValueError, "LUR: A must be real, not complex"),
+    ]
+
+    def test_lossy_or_malformed_arguments_are_refused_before_the_call(self):
+        for routine, args, error, pattern in self.REFUSED:
+            with self.subTest(routine=routine, pattern=pattern):
+                with self.assertRaisesRegex(error, pattern):
+                    getattr(orvek, routine)(*args)
+
+    def test_exact_conversions_are_accepted(self):
+        # Integral floats and numpy integers are integers; NC = 0 stores nothing.
+        m = orvek.MAUX(np.int64(3), np.array(self.NODES, dtype=np.float64), 2.0)
+        self.assertEqual(list(m.IJA[:5]), [5, 6, 8, 9, 2])
+        self.assertEqual(orvek.ZapisiPodredeno(np.zeros((1000, 2)), [], [], [], 0, self.NODES), ())
+        self.assertEqual(len(orvek.SimFaz(0, [], [], []).XA), 0)
+        self.assertEqual(orvek.SimFaz1(np.float32(1), 0, 0, 0, 0, 0).XAR, 1.0)
+
+
 class TerminalErrors(unittest.TestCase):
 
     def test_a_terminal_error_ends_the_python_process(self):
