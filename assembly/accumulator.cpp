@@ -9,6 +9,21 @@ namespace orvek::assembly {
 
 void OrderBranches(ErrorModule &err, std::int32_t n, std::int32_t nb, std::span<const std::int32_t> first,
                    std::span<const std::int32_t> second, const BranchOrder &order) {
+  if (!order.wide_key.empty()) {
+    for (std::int32_t b = 1; b <= nb; ++b) {
+      order.perm[b - 1] = b;
+      order.wide_key[b - 1] = WideBranchKey(n, first[b - 1], second[b - 1]);
+    }
+    SVIGPWide(err, nb, order.wide_key.data(), order.wide_skey.data(), order.perm.data());
+    // Ranks of the distinct keys stand for the keys: equal where they are.
+    std::int32_t rank = 0;
+    for (std::int32_t l = 0; l < nb; ++l) {
+      if (l == 0 || order.wide_skey[l] != order.wide_skey[l - 1]) ++rank;
+      order.skey[l] = rank;
+      order.key[order.perm[l] - 1] = rank;
+    }
+    return;
+  }
   for (std::int32_t b = 1; b <= nb; ++b) {
     order.perm[b - 1] = b;
     order.key[b - 1] = BranchKey(n, first[b - 1], second[b - 1]);

@@ -53,18 +53,32 @@ inline std::int32_t BranchKey(std::int32_t n, std::int32_t i, std::int32_t j) {
   return lo * n + hi;
 }
 
+// The same key in 64 bits, for any node count of 32-bit node numbers.
+inline std::int64_t WideBranchKey(std::int32_t n, std::int32_t i, std::int32_t j) {
+  const std::int64_t lo = i < j ? i : j;
+  const std::int64_t hi = i < j ? j : i;
+  return lo * n + hi;
+}
+
 // Work storage of the branch order, each span at least nb long.
 struct BranchOrder {
   std::span<std::int32_t> perm; // out: perm[l] = branch number (1-based) at sorted place l + 1
   std::span<std::int32_t> key;  // out: key[b - 1] = branch key of branch b, unsorted
   std::span<std::int32_t> skey; // out: skey[l] = key of the branch at sorted place l + 1
+  // Optional 64-bit keys (the native road): when given, the keys are sorted
+  // in 64 bits, and key/skey receive instead the rank of each key among the
+  // distinct keys (1, 2, ...), which brings parallel branches together in
+  // the same places; for node counts whose keys fit 32 bits the places are
+  // those of the 32-bit sort.
+  std::span<std::int64_t> wide_key = {};
+  std::span<std::int64_t> wide_skey = {};
 };
 
 // Fills key and perm (perm[b - 1] = b) for branches 1..nb, whose end nodes
 // are first[b - 1] and second[b - 1], and sorts them with SVIGP into skey,
 // carrying perm. nb < 1 raises the key sort's TERMINAL length error through
 // err; with stopping switched off nothing is sorted and the caller's walk
-// over 0 places does nothing.
+// over 0 places does nothing. With wide keys, as described at BranchOrder.
 void OrderBranches(ErrorModule &err, std::int32_t n, std::int32_t nb,
                    std::span<const std::int32_t> first, std::span<const std::int32_t> second,
                    const BranchOrder &order);

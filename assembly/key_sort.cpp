@@ -1,4 +1,4 @@
-// The key sort: quicksort of 32-bit keys with a moving pivot fraction R, an
+// The key sort: quicksort of 32-bit (or 64-bit) keys with a moving pivot fraction R, an
 // explicit stack of segment bounds and a straight-insertion finish for short
 // segments, optionally carrying a companion vector through every move. The
 // order in which equal keys come out is part of the contract, so the steps
@@ -37,9 +37,11 @@ constexpr std::int32_t kPartitionSpan = 11;
 constexpr int kStackPlaces = 32;
 
 // Positions are 1-based as in the steps: b[p] is IB(p), c[p] is IPERM(p).
-template <bool kCarry> class Sorter {
+// The key type only widens the values compared: keys of equal values in
+// either width meet the same comparisons and leave in the same order.
+template <bool kCarry, class Key = std::int32_t> class Sorter {
 public:
-  Sorter(std::int32_t *ib, std::int32_t *iperm) : b_(ib - 1), c_(kCarry ? iperm - 1 : nullptr) {}
+  Sorter(Key *ib, std::int32_t *iperm) : b_(ib - 1), c_(kCarry ? iperm - 1 : nullptr) {}
 
   void Run(std::int32_t n) {
     std::int32_t il[kStackPlaces + 1];
@@ -49,7 +51,8 @@ public:
     std::int32_t j = n;
     float r = kRStart;
     std::int32_t k = 0, l = 0, ij = 0;
-    std::int32_t t = 0, tp = 0;
+    Key t = 0;
+    std::int32_t tp = 0;
 
   A: // Adjust the pivot fraction before each partition of a new segment.
     if (i == j) goto G;
@@ -128,12 +131,12 @@ public:
   }
 
 private:
-  void Take(std::int32_t p, std::int32_t &t, std::int32_t &tp) const {
+  void Take(std::int32_t p, Key &t, std::int32_t &tp) const {
     t = b_[p];
     if constexpr (kCarry) tp = c_[p];
   }
   void Swap(std::int32_t p, std::int32_t q) {
-    const std::int32_t key = b_[p];
+    const Key key = b_[p];
     b_[p] = b_[q];
     b_[q] = key;
     if constexpr (kCarry) {
@@ -143,13 +146,13 @@ private:
     }
   }
 
-  std::int32_t *b_;
+  Key *b_;
   std::int32_t *c_;
 };
 
-template <bool kCarry>
+template <bool kCarry, class Key>
 void SortKeys(ErrorModule &err, std::string_view name, std::string_view length_message, std::int32_t n,
-              const std::int32_t *ia, std::int32_t *ib, std::int32_t *iperm) {
+              const Key *ia, Key *ib, std::int32_t *iperm) {
   err.E1PSH(name);
   if (n >= 1 && ia != ib) std::memmove(ib, ia, static_cast<std::size_t>(n) * sizeof *ib);
   if (n < 1) {
@@ -160,13 +163,18 @@ void SortKeys(ErrorModule &err, std::string_view name, std::string_view length_m
     err.E1POP(name);
     return;
   }
-  Sorter<kCarry>(ib, iperm).Run(n);
+  Sorter<kCarry, Key>(ib, iperm).Run(n);
   err.E1POP(name);
 }
 
 } // namespace
 
 void SVIGP(ErrorModule &err, std::int32_t n, const std::int32_t *ia, std::int32_t *ib, std::int32_t *iperm) {
+  SortKeys<true>(err, kSvigpName, kSvigpLength, n, ia, ib, iperm);
+}
+
+void SVIGPWide(ErrorModule &err, std::int32_t n, const std::int64_t *ia, std::int64_t *ib,
+               std::int32_t *iperm) {
   SortKeys<true>(err, kSvigpName, kSvigpLength, n, ia, ib, iperm);
 }
 

@@ -14,6 +14,10 @@ namespace orvek {
 // n < 1 raises the TERMINAL length error through err.
 void SVIGP(ErrorModule &err, std::int32_t n, const std::int32_t *ia, std::int32_t *ib,
            std::int32_t *iperm);
+// The same sort of 64-bit keys (the native road's branch keys of networks
+// above 46340 nodes); keys that fit 32 bits leave in the same order.
+void SVIGPWide(ErrorModule &err, std::int32_t n, const std::int64_t *ia, std::int64_t *ib,
+               std::int32_t *iperm);
 
 // The same sort without the companion vector.
 void SVIGN(ErrorModule &err, std::int32_t n, const std::int32_t *ia, std::int32_t *ib);

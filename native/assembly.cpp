@@ -15,7 +15,7 @@ using native::Checks;
 using native::Count;
 using native::Size;
 
-constexpr Rejection kNodes{1, "N = %(I1) must lie between 1 and 46340."};
+constexpr Rejection kNodes{1, "N = %(I1) must be at least 1."};
 constexpr Rejection kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
 constexpr Rejection kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Rejection kShuntSize{4, "%(L1) holds %(I1) values; it must hold NSH = %(I2), one per shunt."};
@@ -27,7 +27,7 @@ void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32
                   const ShuntView *sh, std::span<const std::int32_t> status) {
   Checks checks(scope, routine);
   const std::int32_t nb = Count(br.from.size());
-  bool ok = checks.require(n >= 1 && n <= native::kMaxKeyedNodes, kNodes, {n});
+  bool ok = checks.require(n >= 1, kNodes, {n});
   ok = ok && checks.require(static_cast<std::int64_t>(n) + 2 * static_cast<std::int64_t>(nb) <= INT32_MAX,
                             kTooManyEntries, {nb, n});
   for (const auto &[name, size] : {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()},
@@ -68,7 +68,7 @@ void Stamp(native::CallScope &scope, std::int32_t n, const assembly::BranchArray
            const assembly::NodalShunts &shunts, TripletMatrix<Complex> &out) {
   Workspace::Impl &ws = scope.ws();
   const std::size_t nb = Size(arrays.nb);
-  const assembly::BranchOrder order{ws.perm.take(nb), ws.key.take(nb), ws.skey.take(nb)};
+  const assembly::BranchOrder order = native::WideBranchOrder(ws, nb);
   assembly::OrderBranches(scope.err(), n, arrays.nb, arrays.first, arrays.second, order);
   scope.check();
   const std::int32_t entries =

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "assembly/accumulator.hpp"
 #include "frame/argument_guard.hpp"
 #include "orvek/orvek.hpp"
 #include "support/complex.hpp"
@@ -87,6 +88,7 @@ struct Workspace::Impl {
 
   // Work buffers, named by their use; each call takes what it needs.
   native::Buffer<std::int32_t> perm, key, skey;      // branch order
+  native::Buffer<std::int64_t> wide_key, wide_skey;  // its 64-bit keys
   native::Buffer<std::int32_t> save_irow, save_jcol; // row-indexed conversion
   native::Buffer<Complex> save_v;
   native::Buffer<std::int32_t> sort_perm, sort_jcol;
@@ -168,8 +170,12 @@ inline std::size_t Size(std::int32_t n) {
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-// The largest node count whose branch keys min·N + max fit in 32 bits.
-inline constexpr std::int32_t kMaxKeyedNodes = 46340;
+// The branch order of the native calls: 64-bit keys, so that any node
+// count of 32-bit node numbers is taken (the places are those of the 32-bit
+// keys wherever those fit).
+inline assembly::BranchOrder WideBranchOrder(Workspace::Impl &ws, std::size_t nb) {
+  return {ws.perm.take(nb), ws.key.take(nb), ws.skey.take(nb), ws.wide_key.take(nb), ws.wide_skey.take(nb)};
+}
 
 // Checks shared by the calls that read branch ends or a row-indexed matrix;
 // they stop at the first offence.

@@ -1,14 +1,15 @@
 // Native sparse LU: the factorization driver with its default parameters
 // and the solve, as the exported LUR/LUC and BSR/BSC run them, with the
 // factor set held in vectors, and the solve refined to double accuracy. The
-// factor storage is sized 3·NZ, as the exported routines size it; a
-// factorization that ends with a warning leaves the factors unwritten
-// there, so the set comes back empty. A factor set whose numbers are in
-// range and whose IPVT and JPVT are permutations is solved on the direct
-// road of BSR/BSC (no copies, nothing marked); any other goes the marked
-// road, which reports what is wrong.
+// factor storage is sized 3·NZ, as the exported routines size it (or as
+// FactorOptions asks); a factorization that ends with a warning leaves the
+// factors unwritten there, so the set comes back empty. A factor set whose
+// numbers are in range and whose IPVT and JPVT are permutations is solved
+// on the direct road of BSR/BSC (no copies, nothing marked); any other goes
+// the marked road, which reports what is wrong.
 #include "native/native_internal.hpp"
 
+#include <algorithm>
 #include <new>
 
 #include "sparse/entry_checks.hpp"
@@ -32,6 +33,8 @@ constexpr Rejection kTripletSizes{
 constexpr Rejection kFactorRoom{2, "NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds 2147483647."};
 constexpr Rejection kFactorMemory{
     3, "The factor storage of 3*NZ entries for NZ = %(I1) and the pivots of N = %(I2) cannot be allocated."};
+constexpr Rejection kRoomOption{
+    4, "MAX_ENTRIES = %(I1) must be at least 3*NZ = %(I2), and 15*N + 5*MAX_ENTRIES (N = %(I3)) at most 2147483647."};
 
 constexpr std::string_view kSolveName = "Solve";
 constexpr Rejection kIncomplete{
@@ -41,14 +44,21 @@ constexpr Rejection kFactorShape{
 constexpr Rejection kFactorIndex{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Rejection kVectorSize{4, "%(L1) holds %(I1) values; it must hold N = %(I2)."};
 
-template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a) try {
+template <class T>
+FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a, const FactorOptions &o) try {
   native::CallScope scope(ws, kFactorName);
   const std::int32_t nz = a.nz();
+  const std::int64_t least_room = 3 * static_cast<std::int64_t>(nz);
   {
     Checks checks(scope, kFactorName);
     if (checks.require(a.irow.size() == a.value.size() && a.jcol.size() == a.value.size(), kTripletSizes,
-                       {Count(a.irow.size()), Count(a.jcol.size()), nz}))
-      checks.require(3 * static_cast<std::int64_t>(nz) <= INT32_MAX, kFactorRoom, {nz});
+                       {Count(a.irow.size()), Count(a.jcol.size()), nz}) &&
+        checks.require(least_room <= INT32_MAX, kFactorRoom, {nz}) && o.max_entries != 0)
+      checks.require(o.max_entries >= least_room && o.max_entries <= INT32_MAX &&
+                         15 * static_cast<std::int64_t>(a.n) + 5 * o.max_entries <= INT32_MAX,
+                     kRoomOption,
+                     {static_cast<std::int32_t>(std::clamp<std::int64_t>(o.max_entries, INT32_MIN, INT32_MAX)),
+                      static_cast<std::int32_t>(least_room), a.n});
     checks.passed();
     scope.check();
   }
@@ -62,7 +72,8 @@ template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T>
   const float least = 15.0f * static_cast<float>(a.n) +
                       static_cast<float>(sparse::SparseTraits<T>::kDriverPerNz) * static_cast<float>(nz);
   const bool accepted = a.n >= 1 && nz >= 1 && !(least > static_cast<float>(INT32_MAX));
-  const std::size_t room = accepted ? 3 * Size(nz) : 0;
+  const std::size_t room =
+      !accepted ? 0 : o.max_entries != 0 ? static_cast<std::size_t>(o.max_entries) : 3 * Size(nz);
   try {
     f.fac.assign(room, T{});
     f.irfac.assign(room, 0);
@@ -77,6 +88,12 @@ template <class T> FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T>
   }
   std::int32_t iparam[sparse::kIparamSize] = {};
   float rparam[sparse::kRparamSize] = {};
+  if (o.max_entries != 0) {
+    // The defaults, given explicitly, with the larger workspace limit.
+    sparse::SetSparseDefaults(iparam, rparam);
+    iparam[sparse::kIparamWorkspace] =
+        static_cast<std::int32_t>(15 * static_cast<std::int64_t>(a.n) + 5 * o.max_entries);
+  }
   std::int32_t nfac = Count(room), nl = 0;
   sparse::FactorTriplets<T>(scope.err(), a.n, nz, a.value, a.irow, a.jcol, iparam, rparam, nfac, nl, f.fac, f.irfac,
                             f.jcfac, f.ipvt, f.jpvt);
@@ -263,8 +280,14 @@ RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, 
 
 } // namespace
 
-FactorSet<float> Factor(Workspace &ws, const TripletMatrix<float> &a) { return FactorImpl(ws, a); }
-FactorSet<Complex> Factor(Workspace &ws, const TripletMatrix<Complex> &a) { return FactorImpl(ws, a); }
+FactorSet<float> Factor(Workspace &ws, const TripletMatrix<float> &a) { return FactorImpl(ws, a, {}); }
+FactorSet<Complex> Factor(Workspace &ws, const TripletMatrix<Complex> &a) { return FactorImpl(ws, a, {}); }
+FactorSet<float> Factor(Workspace &ws, const TripletMatrix<float> &a, const FactorOptions &options) {
+  return FactorImpl(ws, a, options);
+}
+FactorSet<Complex> Factor(Workspace &ws, const TripletMatrix<Complex> &a, const FactorOptions &options) {
+  return FactorImpl(ws, a, options);
+}
 
 void Solve(Workspace &ws, const FactorSet<float> &f, std::span<const float> b, std::span<float> x, Path path) {
   SolveImpl(ws, f, b, x, path);

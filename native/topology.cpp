@@ -17,7 +17,7 @@ using native::Checks;
 using native::Count;
 using native::Size;
 
-constexpr Rejection kNodes{1, "N = %(I1) must lie between 1 and 46340."};
+constexpr Rejection kNodes{1, "N = %(I1) must be at least 1."};
 constexpr Rejection kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
 constexpr Rejection kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Rejection kNpq{4, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
@@ -38,7 +38,7 @@ void CheckBranchEnds(native::CallScope &scope, std::string_view routine, std::in
                      std::initializer_list<std::pair<std::string_view, std::size_t>> more = {}) {
   Checks checks(scope, routine);
   const std::int32_t nb = Count(from.size());
-  bool ok = checks.require(n >= 1 && n <= native::kMaxKeyedNodes, kNodes, {n});
+  bool ok = checks.require(n >= 1, kNodes, {n});
   ok = ok && checks.require(static_cast<std::int64_t>(n) + 1 + 2 * static_cast<std::int64_t>(from.size()) <=
                                 INT32_MAX,
                             kListsTooLong, {n, nb});
@@ -118,7 +118,7 @@ DecoupledMatrices FastDecoupledMatrices(Workspace &ws, std::int32_t n, std::int3
   Workspace::Impl &w = scope.ws();
   const std::int32_t nb = Count(branches.from.size());
   const std::size_t nbs = Size(nb);
-  const assembly::BranchOrder order{w.perm.take(nbs), w.key.take(nbs), w.skey.take(nbs)};
+  const assembly::BranchOrder order = native::WideBranchOrder(w, nbs);
   DecoupledMatrices out;
   // Room for the diagonals and a pair per branch; cut to the entries made.
   const std::size_t room1 = Size(n - 1) + 2 * nbs, room2 = Size(npq) + 2 * nbs;

@@ -214,6 +214,18 @@ template <class T> struct FactorSet {
 FactorSet<float> Factor(Workspace &ws, const TripletMatrix<float> &a);
 FactorSet<Complex> Factor(Workspace &ws, const TripletMatrix<Complex> &a);
 
+// Room of a factorization beyond the default, which holds MAXNZ = 3·NZ
+// entries (the matrix, its fill-in and the factors): max_entries > 0 sets
+// MAXNZ, i.e. the workspace limit IPARAM(5) = 15·N + 5·MAXNZ, and room for
+// as many factor entries; every other parameter keeps its default. For a
+// matrix whose elimination fits the default room the factors are those of
+// the default call.
+struct FactorOptions {
+  std::int64_t max_entries = 0;
+};
+FactorSet<float> Factor(Workspace &ws, const TripletMatrix<float> &a, const FactorOptions &options);
+FactorSet<Complex> Factor(Workspace &ws, const TripletMatrix<Complex> &a, const FactorOptions &options);
+
 // A·x = b, or the transpose (the conjugate transpose for complex factors).
 enum class Path : std::int32_t { kPlain = 1, kTransposed = 2 };
 

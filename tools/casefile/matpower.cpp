@@ -294,6 +294,7 @@ public:
       b.b = Finite(r, branch_col::kB, "b");
       b.ratio = Finite(r, branch_col::kRatio, "ratio");
       b.angle = Finite(r, branch_col::kAngle, "angle");
+      b.rate_a = Finite(r, branch_col::kRateA, "rateA");
       b.status = Integer(r, branch_col::kStatus, "status");
       c.branches.push_back(b);
     }
@@ -546,7 +547,8 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     if (net.type[k] != BusType::kPQ) net.vm_set[k] = c.generators[first_gen[rows[k]]].vg;
   }
 
-  for (const CaseGenerator &g : c.generators) {
+  for (std::size_t gi = 0; gi < c.generators.size(); ++gi) {
+    const CaseGenerator &g = c.generators[gi];
     if (g.status <= 0) continue;
     const std::size_t row = row_of_bus.at(g.bus);
     if (type[row] == BusType::kIsolated) {
@@ -562,6 +564,7 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     ng.vg = g.vg;
     ng.mbase = g.mbase > 0 ? g.mbase : base;
     ng.line = g.line;
+    ng.case_index = static_cast<int>(gi);
     net.pg[ng.node - 1] += ng.pg;
     net.qg[ng.node - 1] += ng.qg;
     net.generators.push_back(ng);
@@ -592,6 +595,7 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     b.b = cb.b;
     b.ratio = cb.ratio == 0 ? 1.0 : cb.ratio;
     b.shift_deg = cb.angle;
+    b.rate_a = cb.rate_a;
     b.transformer = cb.ratio != 0 || c.buses[fi->second].base_kv != c.buses[ti->second].base_kv;
     b.line = cb.line;
     b.case_index = static_cast<int>(k);

@@ -74,6 +74,7 @@ struct CaseBranch {
   double r = 0, x = 0, b = 0; // per unit on baseMVA
   double ratio = 0;           // 0 means a line
   double angle = 0;           // phase shift, degrees
+  double rate_a = 0;          // long-term rating, MVA (0: none given)
   int status = 1;
   int line = 0;
 };
@@ -104,6 +105,7 @@ struct NetworkBranch {
   double ratio = 1;              // off-nominal ratio at the from end (1 for a line)
   double shift_deg = 0;          // phase shift of the file (not represented in the arrays)
   bool transformer = false;      // a ratio in the file, or ends at different base voltages
+  double rate_a = 0;             // long-term rating of the file, MVA (0: none)
   // Exact pi-equivalent of the branch (ratio t at the from end, y = 1/(r + jx)):
   //   series impedance t*(r + jx); ya = (y + jb/2)/t^2 - y/t; yb = y + jb/2 - y/t.
   std::complex<double> z, ya, yb;
@@ -117,6 +119,7 @@ struct NetworkGenerator {
   double vg = 1;
   double mbase = 0; // MVA (0 in the file is reported as baseMVA)
   int line = 0;
+  int case_index = 0; // 0-based row index in the generator table
 };
 
 struct Network {

@@ -1,18 +1,17 @@
-// orvek-study: power-flow and fault studies of a network through the ORVEK
-// library, a host like any other (it sees only orvek/orvek.h). Reads a case
-// file or uses the built-in network, runs the fast decoupled power flow, then
-// the fault study at every bus or at one, and writes a table, CSV or JSON.
+// orvek-study: the command line over the study engine (engine.hpp). Reads a
+// case file or takes the built-in network, solves the power flow, then the
+// fault levels at every bus or one fault in detail, and writes the result
+// tables as text, CSV or JSON.
 // Exit status: 0 success, 1 input or library error, 2 power flow not
-// converged, 64 usage error.
-#include "tools/casefile/matpower.hpp"
+// converged (in every mode; the results are still written), 64 usage error.
 #include "tools/study/builtin_case.hpp"
+#include "tools/study/engine.hpp"
 #include "tools/study/options.hpp"
 #include "tools/study/report.hpp"
-#include "tools/study/study.hpp"
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -24,25 +23,69 @@ constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitNotConverged = 2;
 constexpr int kExitUsage = 64;
-constexpr double kProgressAfterSeconds = 0.5; // quiet for studies shorter than this
+constexpr double kQuietSeconds = 1.0;   // a stage says nothing before this
+constexpr double kUpdateSeconds = 0.25; // nor more often than this
 
 using Clock = std::chrono::steady_clock;
+using namespace orvek::study;
 
-std::string Sci(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1e", v);
-  return buf;
-}
-
-std::string Num(double v) {
+std::string Shortest(double v) {
   std::ostringstream s;
   s << v;
   return s.str();
 }
 
+double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// Progress lines on standard error for stages that last over a second: on
+// a terminal one line rewritten in place, elsewhere (with --progress) a
+// line per update.
+class ProgressLine {
+public:
+  ProgressLine(bool enabled, bool terminal) : enabled_(enabled), terminal_(terminal) {}
+  void Begin(const std::string &stage) {
+    stage_ = stage;
+    start_ = last_ = Clock::now();
+    shown_ = false;
+  }
+  Progress Callback() {
+    return [this](const std::string &what, long done, long total) {
+      if (!enabled_ || Since(start_) < kQuietSeconds || Since(last_) < kUpdateSeconds) return;
+      last_ = Clock::now();
+      std::ostringstream s;
+      s << "orvek-study: " << what << ": " << done << " of " << total;
+      Show(s.str());
+    };
+  }
+  void End() {
+    if (!enabled_ || Since(start_) < kQuietSeconds) return;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, " done in %.2f s", Since(start_));
+    Show("orvek-study: " + stage_ + buf);
+    if (terminal_) std::cerr << "\n" << std::flush;
+  }
+
+private:
+  void Show(const std::string &text) {
+    if (terminal_) std::cerr << "\r\033[K" << text << std::flush;
+    else std::cerr << text << "\n" << std::flush;
+    shown_ = true;
+  }
+  bool enabled_, terminal_;
+  bool shown_ = false;
+  std::string stage_;
+  Clock::time_point start_, last_;
+};
+
+void WriteFile(const std::filesystem::path &path, const std::function<void(std::ostream &)> &write) {
+  std::ofstream out(path);
+  if (!out) throw std::runtime_error("cannot open " + path.string() + " for writing");
+  write(out);
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
 int Run(int argc, char **argv) {
-  using namespace orvek;
-  using namespace orvek::study;
   Options o;
   try {
     o = ParseOptions(argc, argv);
@@ -58,111 +101,102 @@ int Run(int argc, char **argv) {
     std::cout << kBuiltinCase;
     return kExitOk;
   }
+  const bool terminal = isatty(fileno(stderr)) != 0;
+  ProgressLine progress(!o.quiet && (terminal || o.progress), terminal);
 
-  const auto start = Clock::now();
-  const bool tty = isatty(fileno(stderr)) != 0;
-  auto progress_line = [&](const std::string &text, bool final) {
-    if (o.quiet) return;
-    if (std::chrono::duration<double>(Clock::now() - start).count() < kProgressAfterSeconds && !final) return;
-    if (tty) std::cerr << "\r" << text << (final ? "\n" : "") << std::flush;
-    else if (final) std::cerr << text << "\n";
+  progress.Begin("reading the case");
+  const StudyCase c = o.case_given ? LoadCase(o.case_file) : BuiltinCase();
+  progress.End();
+  const orvek::casefile::Network &net = c.net;
+
+  StudyRun run;
+  run.c = &c;
+  run.pf_options = o.power_flow;
+  run.fault_options = o.faults;
+  run.flat_prefault = o.flat_prefault;
+  run.notes = c.notes;
+
+  auto node_of = [&](long bus) {
+    const auto it = net.node_of_bus.find(static_cast<std::int32_t>(bus));
+    if (it == net.node_of_bus.end() || bus != static_cast<std::int32_t>(bus))
+      throw StudyError(net.source + ": bus " + std::to_string(bus) + " is not in the network");
+    return it->second;
   };
-
-  casefile::Case c = o.case_file.empty() ? casefile::ParseCase(kBuiltinCase, std::string(kBuiltinName))
-                                         : casefile::ReadCase(o.case_file);
-  const casefile::Network net = casefile::BuildNetwork(c, casefile::NodeOrder::kPowerFlow);
-  const casefile::HostArrays h = casefile::MakeHostArrays(net);
-
-  Report rep;
-  rep.net = &net;
-  rep.tolerance = o.tolerance;
-  rep.flat_prefault = o.flat_prefault;
-  for (const casefile::CaseBus &b : c.buses) {
-    const auto it = net.node_of_bus.find(b.number);
-    if (it != net.node_of_bus.end()) rep.file_order.push_back(it->second);
-  }
-  for (const std::string &w : net.warnings) {
-    rep.notes.push_back(w);
-    if (w.find("phase shift") != std::string::npos && !o.quiet) std::cerr << "orvek-study: warning: " << w << "\n";
-  }
-  rep.notes.push_back("reactive power limits of the generators are ignored: PV buses hold their voltage setpoint");
-
+  const std::int32_t fault_node = o.run_faults && o.fault_bus ? node_of(*o.fault_bus) : 0;
   std::vector<std::int32_t> fault_nodes;
-  if (o.run_faults) {
-    if (o.fault_bus) {
-      const auto it = net.node_of_bus.find(static_cast<std::int32_t>(*o.fault_bus));
-      if (it == net.node_of_bus.end() || *o.fault_bus != static_cast<std::int32_t>(*o.fault_bus))
-        throw casefile::CaseError(net.source + ": bus " + std::to_string(*o.fault_bus) + " is not in the network");
-      fault_nodes.push_back(it->second);
-    } else {
-      fault_nodes = rep.file_order;
-    }
-  }
+  for (long bus : o.fault_buses) fault_nodes.push_back(node_of(bus));
 
-  rep.pf = RunPowerFlow(net, h, o);
-  const bool converged = rep.pf->converged;
-  if (rep.pf->resolution > o.tolerance)
-    rep.notes.push_back("the tolerance " + Sci(o.tolerance) +
-                        " pu is below the single-precision resolution of the node powers (about " +
-                        Sci(rep.pf->resolution) + " pu at bus " +
-                        std::to_string(net.bus_of_node[rep.pf->resolution_node - 1]) +
-                        "): the iteration ends below it only when the rounding happens to allow; "
-                        "a larger --tol makes the study robust");
+  progress.Begin("power flow");
+  run.pf = SolvePowerFlow(c, o.power_flow, progress.Callback());
+  progress.End();
+  const PowerFlowResult &pf = *run.pf;
   std::string failure;
-  if (!converged) {
+  if (!pf.converged) {
     std::ostringstream s;
-    s << "the power flow did not converge in " << rep.pf->iterations << " iterations (largest mismatch P "
-      << rep.pf->max_dp << " pu at bus " << (rep.pf->worst_p_node ? net.bus_of_node[rep.pf->worst_p_node - 1] : 0)
-      << ", Q " << rep.pf->max_dq << " pu)";
-    if (rep.pf->resolution > o.tolerance)
-      s << "; the single-precision resolution of the node powers is about " << Sci(rep.pf->resolution)
-        << " pu, above the tolerance: try --tol " << Sci(2 * rep.pf->resolution);
+    s << "the power flow did not converge in " << pf.iterations << " iterations (largest mismatch P " << pf.max_dp
+      << " pu at bus " << (pf.worst_p_node ? net.bus_of_node[pf.worst_p_node - 1] : 0) << ", Q " << pf.max_dq
+      << " pu at bus " << (pf.worst_q_node ? net.bus_of_node[pf.worst_q_node - 1] : 0) << ")";
     failure = s.str();
-    rep.notes.push_back(failure + (o.flat_prefault || fault_nodes.empty() ? "" : "; no fault study"));
-    if (!o.flat_prefault) fault_nodes.clear();
+    run.notes.push_back(failure + (o.run_faults && !o.flat_prefault ? "; no fault study" : ""));
   }
+  std::size_t outside = 0, held = 0;
+  for (LimitState l : pf.gen_limit) {
+    outside += l == LimitState::kAboveMax || l == LimitState::kBelowMin;
+    held += l == LimitState::kAtMax || l == LimitState::kAtMin;
+  }
+  if (o.power_flow.q_limits)
+    run.notes.push_back("reactive limits held: " + std::to_string(held) + " generators at a limit after " +
+                        std::to_string(pf.limit_rounds) + " re-solves");
+  else if (outside > 0)
+    run.notes.push_back(std::to_string(outside) +
+                        " generators are outside their reactive limits (q_limit above_qmax or below_qmin in the "
+                        "generators table); --q-limits holds them at their limits");
 
-  if (!fault_nodes.empty()) {
-    std::vector<std::complex<float>> prefault(static_cast<std::size_t>(net.n), {1.0f, 0.0f});
-    if (!o.flat_prefault)
-      for (std::int32_t i = 0; i < net.n; ++i)
-        prefault[i] = {rep.pf->vm[i] * std::cos(rep.pf->va[i]), rep.pf->vm[i] * std::sin(rep.pf->va[i])};
-    const Progress progress = [&](int done, int total) {
-      if (done % 10 == 0 || done == total)
-        progress_line("orvek-study: faults at " + std::to_string(done) + " of " + std::to_string(total) + " buses",
-                      false);
-    };
-    rep.faults = RunFaults(net, h, o, prefault, fault_nodes, progress);
-    if (rep.faults->per_unit_currents)
-      rep.notes.push_back("the case gives no base voltage (baseKV 0) for some buses: fault currents are in per unit "
-                          "on the MVA base, and the fault routine is given a base of 1");
-    rep.notes.push_back("sequence data: generators x'' " + Num(o.xd) + ", x2 " + Num(o.X2()) + ", x0 " +
-                        (o.x0_open ? std::string("open") : Num(o.X0())) +
-                        " pu on the machine base; branches in the negative sequence as in the positive; "
-                        "line z0 = " + Num(o.line_z0) + " z1; transformers " +
-                        (o.transformer0 == Transformer0::kPass ? "pass" : "block") +
-                        " the zero sequence; loads left out, bus shunts left out of the zero sequence");
-  }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (std::chrono::duration<double>(Clock::now() - start).count() >= kProgressAfterSeconds) {
+  if (o.run_faults && (pf.converged || o.flat_prefault)) {
+    const std::vector<std::complex<double>> e = PrefaultVoltages(c, o.flat_prefault ? nullptr : &pf);
+    progress.Begin("fault levels");
+    if (fault_node > 0) run.details = DetailedFault(c, o.faults, e, fault_node);
+    else run.faults = ComputeFaultLevels(c, o.faults, e, fault_nodes, progress.Callback());
+    progress.End();
     std::ostringstream s;
-    s.precision(3);
-    s << "orvek-study: done in " << seconds << " s";
-    progress_line(s.str(), true);
+    s << "sequence data: generators x'' " << o.faults.xd << ", x2 " << o.faults.X2() << ", x0 "
+      << (o.faults.x0_open ? std::string("open") : Shortest(o.faults.X0()))
+      << " pu on the machine base; branches in the negative sequence as in the positive; line z0 = "
+      << o.faults.line_z0 << " z1; transformers "
+      << (o.faults.transformer0 == Transformer0::kPass ? "pass" : "block")
+      << " the zero sequence; loads left out, bus shunts left out of the zero sequence, phase shifts left out";
+    run.notes.push_back(s.str());
   }
 
-  if (o.output_file.empty()) {
-    WriteReport(std::cout, rep, o.format);
+  std::vector<Table> tables = MakeTables(run);
+  if (!o.table.empty()) {
+    std::vector<Table> one;
+    for (Table &t : tables)
+      if (t.name == o.table) one.push_back(std::move(t));
+    if (one.empty()) throw StudyError("this study has no table \"" + o.table + "\"");
+    tables = std::move(one);
+  }
+  progress.Begin("writing the results");
+  if (o.output_dir.empty()) {
+    if (o.format == Format::kCsv) WriteCsv(std::cout, tables.front());
+    else if (o.format == Format::kJson) WriteJson(std::cout, tables);
+    else WriteText(std::cout, tables);
     std::cout.flush();
     if (!std::cout) throw std::runtime_error("cannot write the results to standard output");
   } else {
-    std::ofstream out(o.output_file);
-    if (!out) throw std::runtime_error("cannot open " + o.output_file + " for writing");
-    WriteReport(out, rep, o.format);
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + o.output_file);
+    const std::filesystem::path dir(o.output_dir);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!std::filesystem::is_directory(dir)) throw std::runtime_error("cannot make the directory " + o.output_dir);
+    if (o.format == Format::kCsv)
+      for (const Table &t : tables) WriteFile(dir / (t.name + ".csv"), [&](std::ostream &s) { WriteCsv(s, t); });
+    else if (o.format == Format::kJson)
+      WriteFile(dir / "study.json", [&](std::ostream &s) { WriteJson(s, tables); });
+    else
+      WriteFile(dir / "study.txt", [&](std::ostream &s) { WriteText(s, tables); });
   }
-  if (!converged) {
+  progress.End();
+  if (!pf.converged) {
     std::cerr << "orvek-study: " << failure << "\n";
     return kExitNotConverged;
   }

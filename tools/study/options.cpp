@@ -8,16 +8,6 @@
 
 namespace orvek::study {
 
-const char *FaultName(FaultType t) {
-  switch (t) {
-  case FaultType::kThreePhase: return "3ph";
-  case FaultType::kPhasePhase: return "ll";
-  case FaultType::kPhasePhaseEarth: return "llg";
-  case FaultType::kPhaseEarth: return "slg";
-  }
-  return "?";
-}
-
 namespace {
 
 double ParseReal(const std::string &opt, const std::string &text, bool positive) {
@@ -69,7 +59,6 @@ std::vector<FaultType> ParseFaults(const std::string &text) {
 
 Options ParseOptions(int argc, char **argv) {
   Options o;
-  bool have_case = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -94,45 +83,59 @@ Options ParseOptions(int argc, char **argv) {
       no_value();
       o.help = true;
     } else if (arg == "--case") {
-      if (have_case) throw UsageError("more than one case file given");
+      if (o.case_given) throw UsageError("more than one case file given");
       o.case_file = next();
-      have_case = true;
+      o.case_given = true;
     } else if (arg == "--tol") {
-      o.tolerance = ParseReal(arg, next(), true);
+      o.power_flow.tolerance = ParseReal(arg, next(), true);
     } else if (arg == "--max-iter") {
       const long v = ParseInteger(arg, next());
-      if (v < 1 || v > 100000) throw UsageError("--max-iter must lie between 1 and 100000");
-      o.max_iterations = static_cast<int>(v);
+      if (v < 1 || v > 1000000) throw UsageError("--max-iter must lie between 1 and 1000000");
+      o.power_flow.max_iterations = static_cast<int>(v);
+    } else if (arg == "--flat-start") {
+      no_value();
+      o.power_flow.flat_start = true;
+    } else if (arg == "--q-limits") {
+      no_value();
+      o.power_flow.q_limits = true;
     } else if (arg == "--fault") {
-      o.faults = ParseFaults(next());
-      o.run_faults = !o.faults.empty();
+      o.faults.types = ParseFaults(next());
+      o.run_faults = !o.faults.types.empty();
     } else if (arg == "--no-faults") {
       no_value();
       o.run_faults = false;
     } else if (arg == "--node") {
       o.fault_bus = ParseInteger(arg, next());
+    } else if (arg == "--buses") {
+      std::stringstream list(next());
+      std::string item;
+      while (std::getline(list, item, ',')) o.fault_buses.push_back(ParseInteger(arg, item));
+      if (o.fault_buses.empty()) throw UsageError("--buses needs a list of bus numbers");
+    } else if (arg == "--refine-faults") {
+      no_value();
+      o.faults.refine = true;
     } else if (arg == "--flat") {
       no_value();
       o.flat_prefault = true;
     } else if (arg == "--xd") {
-      o.xd = ParseReal(arg, next(), true);
+      o.faults.xd = ParseReal(arg, next(), true);
     } else if (arg == "--x2") {
-      o.x2 = ParseReal(arg, next(), true);
+      o.faults.x2 = ParseReal(arg, next(), true);
     } else if (arg == "--x0") {
       const std::string v = next();
       if (v == "open") {
-        o.x0_open = true;
-        o.x0.reset();
+        o.faults.x0_open = true;
+        o.faults.x0.reset();
       } else {
-        o.x0 = ParseReal(arg, v, true);
-        o.x0_open = false;
+        o.faults.x0 = ParseReal(arg, v, true);
+        o.faults.x0_open = false;
       }
     } else if (arg == "--z0-line") {
-      o.line_z0 = ParseReal(arg, next(), true);
+      o.faults.line_z0 = ParseReal(arg, next(), true);
     } else if (arg == "--xfmr0") {
       const std::string v = next();
-      if (v == "pass") o.transformer0 = Transformer0::kPass;
-      else if (v == "block") o.transformer0 = Transformer0::kBlock;
+      if (v == "pass") o.faults.transformer0 = Transformer0::kPass;
+      else if (v == "block") o.faults.transformer0 = Transformer0::kBlock;
       else throw UsageError("--xfmr0 takes pass or block, found \"" + v + "\"");
     } else if (arg == "--format") {
       const std::string v = next();
@@ -141,22 +144,30 @@ Options ParseOptions(int argc, char **argv) {
       else if (v == "json") o.format = Format::kJson;
       else throw UsageError("--format takes table, csv or json, found \"" + v + "\"");
     } else if (arg == "--output" || arg == "-o") {
-      o.output_file = next();
-      if (o.output_file.empty()) throw UsageError(arg + " needs a file name");
+      o.output_dir = next();
+      if (o.output_dir.empty()) throw UsageError(arg + " needs a directory name");
+    } else if (arg == "--table") {
+      o.table = next();
+      if (o.table.empty()) throw UsageError("--table needs a table name");
     } else if (arg == "--quiet" || arg == "-q") {
       no_value();
       o.quiet = true;
+    } else if (arg == "--progress") {
+      no_value();
+      o.progress = true;
     } else if (arg == "--write-case") {
       no_value();
       o.write_case = true;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
       throw UsageError("unknown option " + arg + " (see --help)");
     } else {
-      if (have_case) throw UsageError("more than one case file given");
+      if (o.case_given) throw UsageError("more than one case file given");
       o.case_file = arg;
-      have_case = true;
+      o.case_given = true;
     }
   }
+  if (o.format == Format::kCsv && o.output_dir.empty() && o.table.empty())
+    throw UsageError("CSV on standard output needs --table NAME (or --output DIR for every table)");
   return o;
 }
 
@@ -164,15 +175,15 @@ std::string HelpText() {
   std::ostringstream s;
   s << "Usage: orvek-study [CASE.m] [options]\n"
        "\n"
-       "Runs a fast decoupled power flow and a fault study through the ORVEK library,\n"
-       "on a MATPOWER case file (format version 2) or, without one, on the built-in\n"
+       "Runs a power flow and a fault study through the ORVEK library, on a MATPOWER\n"
+       "case file (format version 2) of any size or, without one, on the built-in\n"
        "nine-bus network.\n"
        "\n"
        "Input\n"
        "  CASE.m, --case FILE  case file to study (default: the built-in network)\n"
        "  --write-case         print the built-in network as a case file and stop\n"
        "\n"
-       "Power flow\n"
+       "Power flow (fast decoupled corrections, double-precision mismatches)\n"
        "  --tol X              largest active and reactive mismatch, per unit on the\n"
        "                       case's MVA base (default "
     << kDefaultTolerance
@@ -180,6 +191,10 @@ std::string HelpText() {
        "  --max-iter N         iteration limit (default "
     << kDefaultMaxIterations
     << ")\n"
+       "  --flat-start         start from |V| = 1 and the reference angle instead of the\n"
+       "                       case's stored voltages\n"
+       "  --q-limits           hold generators at their reactive limits (PV to PQ and\n"
+       "                       back); off by default\n"
        "\n"
        "Faults\n"
        "  --fault LIST         fault types, comma-separated: 3ph, ll, llg, slg, all or\n"
@@ -187,6 +202,9 @@ std::string HelpText() {
        "  --no-faults          power flow only\n"
        "  --node BUS           fault at this bus only (bus number of the case); adds\n"
        "                       the phase voltages of every bus and the branch currents\n"
+       "  --buses B1,B2,...    fault levels at these buses only (default: every bus)\n"
+       "  --refine-faults      fault levels from impedance columns refined against the\n"
+       "                       double-precision network (slower: a solve per bus)\n"
        "  --flat               pre-fault voltages 1.0 per unit instead of the power flow's\n"
        "  --xd X               generator subtransient reactance, per unit on the machine\n"
        "                       base (default "
@@ -204,12 +222,19 @@ std::string HelpText() {
        "\n"
        "Output\n"
        "  --format F           table (default), csv or json\n"
-       "  --output FILE, -o    write the results to FILE instead of standard output\n"
+       "  --output DIR, -o DIR write into DIR: one NAME.csv per table, study.json or\n"
+       "                       study.txt\n"
+       "  --table NAME         only this table (summary, notes, buses, branches,\n"
+       "                       generators, faults, fault_voltages, fault_branches);\n"
+       "                       needed for CSV on standard output\n"
        "  --quiet, -q          no progress messages on standard error\n"
+       "  --progress           progress messages even when standard error is not a\n"
+       "                       terminal\n"
        "  --help, -h           this text\n"
        "\n"
        "Exit status: 0 on success, 1 on an error in the input or the library,\n"
-       "2 when the power flow does not converge, 64 on a usage error.\n";
+       "2 when the power flow does not converge (the results are written), 64 on a\n"
+       "usage error.\n";
   return s.str();
 }
 

@@ -1,31 +1,21 @@
-// Output of orvek-study: a readable table (a one-line summary first,
-// aligned columns with units in the headers), CSV (every row starts with
-// its record kind; a "record" row names the columns of the rows after it)
-// or JSON. Buses appear in the order of the case's bus table; machine
-// formats carry every float at full precision.
+// Writers of the result tables (engine.hpp) in the three output formats:
+// CSV (one table, one header row, every value in full: reals in their
+// shortest round-trip form, an empty field where the case gives no value),
+// JSON (one document: an object with one array of row objects per table,
+// every CSV field under its column name, null for an empty field) and a
+// readable text layout (the summary as lines, then aligned columns).
+// Numbers are never cut: any finite double is written whole.
 #pragma once
 
-#include "tools/casefile/matpower.hpp"
-#include "tools/study/options.hpp"
-#include "tools/study/study.hpp"
+#include "tools/study/engine.hpp"
 
-#include <optional>
 #include <ostream>
-#include <string>
 #include <vector>
 
 namespace orvek::study {
 
-struct Report {
-  const casefile::Network *net = nullptr;
-  std::vector<std::int32_t> file_order; // nodes in the order of the case's bus table
-  double tolerance = 0;
-  std::optional<PowerFlowResult> pf;
-  std::optional<FaultStudy> faults;
-  bool flat_prefault = false;
-  std::vector<std::string> notes;
-};
-
-void WriteReport(std::ostream &out, const Report &r, Format format);
+void WriteCsv(std::ostream &out, const Table &t);
+void WriteJson(std::ostream &out, const std::vector<Table> &tables);
+void WriteText(std::ostream &out, const std::vector<Table> &tables);
 
 } // namespace orvek::study
