@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/thread_timing.hpp"
 #include "tests/native/native_test_util.hpp"
 
 #if ORVEK_BENCH_KLU
@@ -33,23 +34,7 @@ using namespace orvek;
 using orvek::test::native::LoadNet;
 using orvek::test::native::TestNet;
 
-double ThreadSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-// Median seconds of `runs` calls of f.
-template <class F> double Median(int runs, F &&f) {
-  std::vector<double> t;
-  for (int r = 0; r < runs; ++r) {
-    const double start = ThreadSeconds();
-    f();
-    t.push_back(ThreadSeconds() - start);
-  }
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
-}
+using orvek::bench::MedianSeconds;
 
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
@@ -119,15 +104,15 @@ void Run(const std::string &name) {
 
   // ORVEK: factorization plus the whole diagonal.
   std::vector<NodeFaultLevels> levels;
-  const double orvek_s = Median(runs, [&] {
+  const double orvek_s = MedianSeconds(runs, [&] {
     const FactorSet<Complex> f = Factor(ws, y1.triplets);
     levels = FaultLevels(ws, {f, f, f}, t.ub, t.e, {}, one);
   });
 
   // The three sequence networks, all four fault types.
   const SequenceMatrices three{&y0.triplets, &y1.triplets, &y1.triplets};
-  const double levels_s = Median(runs, [&] { levels = FaultLevels(ws, {f0, f1, f1}, t.ub, t.e, {}, three); });
-  const double with_factors_s = Median(runs, [&] {
+  const double levels_s = MedianSeconds(runs, [&] { levels = FaultLevels(ws, {f0, f1, f1}, t.ub, t.e, {}, three); });
+  const double with_factors_s = MedianSeconds(runs, [&] {
     const FactorSet<Complex> g1 = Factor(ws, y1.triplets), g0 = Factor(ws, y0.triplets);
     levels = FaultLevels(ws, {g0, g1, g1}, t.ub, t.e, {}, three);
   });
@@ -141,7 +126,7 @@ void Run(const std::string &name) {
   const int reps = large ? 50 : 500;
   Csc m(y1.triplets);
   std::vector<double> diag(2 * n), col(2 * n);
-  klu_s = Median(large ? 1 : 3, [&] {
+  klu_s = MedianSeconds(large ? 1 : 3, [&] {
     Klu k(m);
     for (std::size_t j = 0; j < n; ++j) {
       std::fill(col.begin(), col.end(), 0.0);
@@ -165,10 +150,10 @@ void Run(const std::string &name) {
     Klu k(m);
     std::vector<double> xb(2 * n), ratios;
     for (int round = 0; round < 3 * runs; ++round) {
-      const double native = Median(1, [&] {
+      const double native = MedianSeconds(1, [&] {
         for (int r = 0; r < reps; ++r) Solve(ws, f1, b, x);
       });
-      const double peer = Median(1, [&] {
+      const double peer = MedianSeconds(1, [&] {
         for (int r = 0; r < reps; ++r) {
           for (std::size_t i = 0; i < n; ++i) xb[2 * i] = b[i].re, xb[2 * i + 1] = b[i].im;
           klu_z_solve(k.symbolic, k.numeric, m.n, 1, xb.data(), &k.common);

@@ -13,29 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/thread_timing.hpp"
 #include "tests/native/native_test_util.hpp"
 
 namespace orvek::test::native {
 namespace {
 
-// CPU time of the calling thread: the machine may be shared, and the
-// native calls run on the caller's thread alone.
-double ThreadSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-template <class F> double MedianSeconds(int runs, F &&f) {
-  std::vector<double> t;
-  for (int r = 0; r < runs; ++r) {
-    const double start = ThreadSeconds();
-    f();
-    t.push_back(ThreadSeconds() - start);
-  }
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
-}
+using orvek::bench::MedianSeconds;
 
 class Timing : public testing::TestWithParam<const char *> {};
 
