@@ -7,6 +7,7 @@
 // calling thread's own (thread_local), so threads never share one, and a
 // Workspace object given by the caller serves one call at a time.
 #include "hosts/python/native/engine.hpp"
+#include "tools/study/engine.hpp"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -15,6 +16,11 @@
 #include <atomic>
 #include <complex>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -111,6 +117,8 @@ void TranslateErrors(std::exception_ptr p) {
   } catch (const orvek::pyhost::StudyFailure &e) {
     Raise("StudyError", py::dict(py::arg("message") = std::string(e.what()), py::arg("reports") = Reports(e.reports())));
   } catch (const orvek::pyhost::study::StudyError &e) {
+    Raise("StudyError", py::dict(py::arg("message") = std::string(e.what())));
+  } catch (const orvek::study::StudyError &e) {
     Raise("StudyError", py::dict(py::arg("message") = std::string(e.what())));
   } catch (const orvek::casefile::CaseError &e) {
     Raise("CaseError", py::dict(py::arg("message") = std::string(e.what())));
@@ -273,6 +281,72 @@ py::dict NetworkOf(const LoadedCase &c) {
   std::vector<double> gen_mbase;
   for (const auto &g : net.generators) gen_node.push_back(g.node), gen_mbase.push_back(g.mbase);
   d["gen_node"] = ToArray(gen_node), d["gen_mbase"] = ToArray(gen_mbase);
+  return d;
+}
+
+
+// ---- The study engine of orvek-study ---------------------------------------------
+
+// The options of the command line, one for one (tools/study/engine.hpp).
+struct EngineOptions {
+  orvek::study::PowerFlowOptions power_flow;
+  orvek::study::FaultOptions faults;
+  bool run_faults = true;
+  bool flat_prefault = false;
+  std::vector<long> buses;   // fault levels at these buses (every bus when empty)
+  long detail_bus = 0;       // one fault in detail at this bus (0: none)
+};
+
+py::object CellObject(const orvek::study::Cell &cell) {
+  if (std::holds_alternative<long long>(cell)) return py::int_(std::get<long long>(cell));
+  if (std::holds_alternative<double>(cell)) return py::float_(std::get<double>(cell));
+  if (std::holds_alternative<std::string>(cell)) return py::str(std::get<std::string>(cell));
+  if (std::holds_alternative<bool>(cell)) return py::bool_(std::get<bool>(cell));
+  return py::none();
+}
+
+// The engine's tables as {name: (column names, rows)}, from the run the
+// command line makes: the power flow, then (when it converged or the
+// pre-fault voltages are flat) the fault levels or one fault in detail.
+py::dict RunEngine(const CaseHandle &c, const EngineOptions &o) {
+  std::vector<orvek::study::Table> tables;
+  {
+    py::gil_scoped_release nogil;
+    const orvek::study::StudyCase sc = orvek::study::MakeCase(c->table);
+    const auto node_of = [&](long bus) {
+      const auto it = sc.net.node_of_bus.find(static_cast<std::int32_t>(bus));
+      if (it == sc.net.node_of_bus.end() || bus != static_cast<std::int32_t>(bus))
+        throw std::invalid_argument("bus " + std::to_string(bus) + " is not in the network");
+      return it->second;
+    };
+    std::vector<std::int32_t> nodes;
+    for (long bus : o.buses) nodes.push_back(node_of(bus));
+    const std::int32_t detail = o.detail_bus ? node_of(o.detail_bus) : 0;
+    orvek::study::StudyRun run;
+    run.c = &sc;
+    run.pf_options = o.power_flow;
+    run.fault_options = o.faults;
+    run.flat_prefault = o.flat_prefault;
+    run.notes = sc.notes;
+    run.pf = orvek::study::SolvePowerFlow(sc, o.power_flow);
+    if (o.run_faults && (run.pf->converged || o.flat_prefault)) {
+      const auto e = orvek::study::PrefaultVoltages(sc, o.flat_prefault ? nullptr : &*run.pf);
+      if (detail > 0) run.details = orvek::study::DetailedFault(sc, o.faults, e, detail);
+      else run.faults = orvek::study::ComputeFaultLevels(sc, o.faults, e, nodes);
+    }
+    tables = orvek::study::MakeTables(run);
+  }
+  py::dict d;
+  for (const auto &t : tables) {
+    py::list columns, rows;
+    for (const auto &col : t.columns) columns.append(col.name);
+    for (const auto &row : t.rows) {
+      py::list r;
+      for (const auto &cell : row) r.append(CellObject(cell));
+      rows.append(r);
+    }
+    d[py::str(t.name)] = py::make_tuple(columns, rows);
+  }
   return d;
 }
 
@@ -458,4 +532,51 @@ PYBIND11_MODULE(_native, m) {
   m.def("power_flow", &PowerFlow, py::arg("case"), py::arg("options"), ws);
   m.def("faults", &Faults, py::arg("case"), py::arg("options"), py::arg("prefault"), py::arg("nodes"), ws);
   m.def("screen_outages", &Screen, py::arg("case"), py::arg("outages"), py::arg("options"), py::arg("prefault"), ws);
+
+  namespace st = orvek::study;
+  py::class_<EngineOptions>(m, "EngineOptions")
+      .def(py::init<>())
+      .def_property("tolerance", [](const EngineOptions &o) { return o.power_flow.tolerance; },
+                    [](EngineOptions &o, double v) { o.power_flow.tolerance = v; })
+      .def_property("max_iterations", [](const EngineOptions &o) { return o.power_flow.max_iterations; },
+                    [](EngineOptions &o, int v) { o.power_flow.max_iterations = v; })
+      .def_property("flat_start", [](const EngineOptions &o) { return o.power_flow.flat_start; },
+                    [](EngineOptions &o, bool v) { o.power_flow.flat_start = v; })
+      .def_property("q_limits", [](const EngineOptions &o) { return o.power_flow.q_limits; },
+                    [](EngineOptions &o, bool v) { o.power_flow.q_limits = v; })
+      .def_property("fault_types",
+                    [](const EngineOptions &o) {
+                      std::vector<int> v;
+                      for (auto t : o.faults.types) v.push_back(static_cast<int>(t));
+                      return v;
+                    },
+                    [](EngineOptions &o, const std::vector<int> &v) {
+                      o.faults.types.clear();
+                      for (int t : v) {
+                        if (t < 1 || t > 4) throw std::invalid_argument("fault type code must be 1..4");
+                        o.faults.types.push_back(static_cast<st::FaultType>(t));
+                      }
+                    })
+      .def_property("xd", [](const EngineOptions &o) { return o.faults.xd; },
+                    [](EngineOptions &o, double v) { o.faults.xd = v; })
+      .def_property("x2", [](const EngineOptions &o) { return o.faults.x2; },
+                    [](EngineOptions &o, std::optional<double> v) { o.faults.x2 = v; })
+      .def_property("x0", [](const EngineOptions &o) { return o.faults.x0; },
+                    [](EngineOptions &o, std::optional<double> v) { o.faults.x0 = v; })
+      .def_property("x0_open", [](const EngineOptions &o) { return o.faults.x0_open; },
+                    [](EngineOptions &o, bool v) { o.faults.x0_open = v; })
+      .def_property("line_z0", [](const EngineOptions &o) { return o.faults.line_z0; },
+                    [](EngineOptions &o, double v) { o.faults.line_z0 = v; })
+      .def_property("transformer0_block",
+                    [](const EngineOptions &o) { return o.faults.transformer0 == st::Transformer0::kBlock; },
+                    [](EngineOptions &o, bool v) {
+                      o.faults.transformer0 = v ? st::Transformer0::kBlock : st::Transformer0::kPass;
+                    })
+      .def_property("refine", [](const EngineOptions &o) { return o.faults.refine; },
+                    [](EngineOptions &o, bool v) { o.faults.refine = v; })
+      .def_readwrite("run_faults", &EngineOptions::run_faults)
+      .def_readwrite("flat_prefault", &EngineOptions::flat_prefault)
+      .def_readwrite("buses", &EngineOptions::buses)
+      .def_readwrite("detail_bus", &EngineOptions::detail_bus);
+  m.def("run_engine", &RunEngine, py::arg("case"), py::arg("options"));
 }
