@@ -86,11 +86,6 @@ CArray ToArray(const std::vector<Complex> &v) {
   if (!v.empty()) std::memcpy(static_cast<void *>(a.mutable_data()), static_cast<const void *>(v.data()), v.size() * sizeof(Complex));
   return a;
 }
-CArray ToArray(const std::vector<std::complex<float>> &v) {
-  CArray a(static_cast<py::ssize_t>(v.size()));
-  if (!v.empty()) std::memcpy(static_cast<void *>(a.mutable_data()), static_cast<const void *>(v.data()), v.size() * sizeof(Complex));
-  return a;
-}
 
 // ---- Errors ---------------------------------------------------------------------
 
@@ -350,84 +345,6 @@ py::dict RunEngine(const CaseHandle &c, const EngineOptions &o) {
   return d;
 }
 
-py::dict PowerFlow(const CaseHandle &c, const orvek::pyhost::study::Options &o, PyWorkspace *ws) {
-  orvek::pyhost::study::PowerFlowResult r;
-  {
-    py::gil_scoped_release nogil;
-    Lease lease(ws);
-    r = orvek::pyhost::PowerFlow(lease.ws(), c->net, o);
-  }
-  py::dict d;
-  d["converged"] = r.converged, d["iterations"] = r.iterations, d["max_dp"] = r.max_dp, d["max_dq"] = r.max_dq;
-  d["worst_p_node"] = r.worst_p_node, d["worst_q_node"] = r.worst_q_node;
-  d["vm"] = ToArray(r.vm), d["va"] = ToArray(r.va), d["p"] = ToArray(r.p), d["q"] = ToArray(r.q);
-  d["slack_pq"] = ToArray(r.slack_pq), d["resolution"] = r.resolution, d["resolution_node"] = r.resolution_node;
-  d["prefault"] = ToArray(orvek::pyhost::Prefault(c->net, &r));
-  return d;
-}
-
-py::dict Faults(const CaseHandle &c, const orvek::pyhost::study::Options &o, const CArray &prefault, const IArray &nodes,
-                PyWorkspace *ws) {
-  orvek::pyhost::study::FaultStudy s;
-  const std::span<const std::complex<float>> e(prefault.data(), static_cast<std::size_t>(prefault.size()));
-  {
-    py::gil_scoped_release nogil;
-    Lease lease(ws);
-    s = orvek::pyhost::Faults(lease.ws(), c->net, o, e, View(nodes));
-  }
-  const auto &net = c->net;
-  const std::size_t m = s.records.size();
-  std::vector<std::int32_t> bus(m), type(m);
-  std::vector<std::complex<float>> i0(m), i1(m), i2(m);
-  std::vector<float> va(m), vb(m), vc(m), zkk1(m);
-  std::vector<double> ia(m), ib(m), ic(m);
-  for (std::size_t j = 0; j < m; ++j) {
-    const auto &r = s.records[j];
-    bus[j] = net.bus_of_node[static_cast<std::size_t>(r.node - 1)];
-    type[j] = static_cast<std::int32_t>(r.type);
-    i0[j] = r.i0, i1[j] = r.i1, i2[j] = r.i2, va[j] = r.va, vb[j] = r.vb, vc[j] = r.vc, zkk1[j] = r.zkk1;
-    ia[j] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, r.ia, r.node);
-    ib[j] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, r.ib, r.node);
-    ic[j] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, r.ic, r.node);
-  }
-  py::dict d;
-  d["per_unit"] = s.per_unit_currents;
-  d["bus"] = ToArray(bus), d["type"] = ToArray(type), d["i0"] = ToArray(i0), d["i1"] = ToArray(i1);
-  d["i2"] = ToArray(i2), d["ia"] = ToArray(ia), d["ib"] = ToArray(ib), d["ic"] = ToArray(ic);
-  d["va"] = ToArray(va), d["vb"] = ToArray(vb), d["vc"] = ToArray(vc), d["zkk1"] = ToArray(zkk1);
-  py::list details;
-  for (const auto &x : s.details) {
-    // Branch currents in output units at the first end's base voltage.
-    std::vector<double> a(net.branches.size()), b(a.size()), cc(a.size());
-    for (std::size_t k = 0; k < a.size(); ++k) {
-      const std::int32_t from = net.branches[k].from;
-      a[k] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, std::abs(x.iba[k]), from);
-      b[k] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, std::abs(x.ibb[k]), from);
-      cc[k] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, std::abs(x.ibc[k]), from);
-    }
-    py::dict e_;
-    e_["type"] = static_cast<std::int32_t>(x.type);
-    e_["vpa"] = ToArray(x.vpa), e_["vpb"] = ToArray(x.vpb), e_["vpc"] = ToArray(x.vpc);
-    e_["iba"] = ToArray(x.iba), e_["ibb"] = ToArray(x.ibb), e_["ibc"] = ToArray(x.ibc);
-    e_["ia"] = ToArray(a), e_["ib"] = ToArray(b), e_["ic"] = ToArray(cc);
-    // Magnitudes and angles (degrees) of the phase voltages as the command
-    // line forms them.
-    for (const auto &[name, v] : {std::pair{"a", &x.vpa}, std::pair{"b", &x.vpb}, std::pair{"c", &x.vpc}}) {
-      std::vector<float> mag;
-      std::vector<double> deg;
-      for (const std::complex<float> &value : *v) {
-        mag.push_back(std::abs(value));
-        deg.push_back(std::arg(value) * kRadToDeg);
-      }
-      e_[(std::string("v") + name + "_pu").c_str()] = ToArray(mag);
-      e_[(std::string("v") + name + "_deg").c_str()] = ToArray(deg);
-    }
-    details.append(e_);
-  }
-  d["details"] = details;
-  return d;
-}
-
 py::tuple Screen(const CaseHandle &c, const IArray &outages, const orvek::pyhost::study::Options &o, const CArray &prefault,
                  PyWorkspace *ws) {
   orvek::pyhost::ScreeningBatch b;
@@ -529,8 +446,6 @@ PYBIND11_MODULE(_native, m) {
         return orvek::pyhost::ParseCaseText(std::move(text), std::move(source));
       },
       py::arg("text"), py::arg("source"));
-  m.def("power_flow", &PowerFlow, py::arg("case"), py::arg("options"), ws);
-  m.def("faults", &Faults, py::arg("case"), py::arg("options"), py::arg("prefault"), py::arg("nodes"), ws);
   m.def("screen_outages", &Screen, py::arg("case"), py::arg("outages"), py::arg("options"), py::arg("prefault"), ws);
 
   namespace st = orvek::study;
