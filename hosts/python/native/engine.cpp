@@ -1,10 +1,7 @@
-// Studies over the native C++ API (see engine.hpp). The steps and their
-// order follow tools/study/power_flow.cpp and tools/study/faults.cpp, with
-// each exported routine replaced by the native call over the same kernel:
-// MatricaY -> AssembleAdmittance, Matrici_VektoriBX -> FastDecoupledMatrices,
-// LUR/LUC -> Factor, BSR/BSC -> Solve, MNOZI -> NodePowers, So -> NodePower,
-// NaponiKV -> Fault, StruiKV -> BranchCurrents, SimFaz/SimFaz1 -> SimFaz1
-// per value (it keeps no state and cannot fail).
+// Cases and contingency screening over the native C++ API (see
+// engine.hpp): the sequence networks are built from the same sequence-data
+// options as the study engine's, factored once per outage, and FaultLevels
+// gives every node's fault levels from the factors.
 #include "hosts/python/native/engine.hpp"
 
 #include "orvek/orvek.h"
@@ -185,55 +182,6 @@ std::vector<float> BaseVoltages(const casefile::Network &net) {
   return ub;
 }
 
-Complex SeqToPhase(const Complex &x0, const Complex &x1, const Complex &x2, Complex &pb, Complex &pc) {
-  float p[6];
-  SimFaz1(&x0.re, &x0.im, &x1.re, &x1.im, &x2.re, &x2.im, &p[0], &p[1], &p[2], &p[3], &p[4], &p[5]);
-  pb = {p[2], p[3]};
-  pc = {p[4], p[5]};
-  return {p[0], p[1]};
-}
-
-std::complex<float> Std(const Complex &c) { return {c.re, c.im}; }
-
-// The record of one fault type at node k from the three impedance columns'
-// entries at k: the fault routine over the fault node alone gives exactly
-// its currents and the fault node's voltages (nothing else enters them).
-study::FaultRecord Record(Workspace &ws, study::FaultType type, std::int32_t k, float ub, const Complex &e,
-                          const Complex (&zkk)[3]) {
-  const std::int32_t itype = static_cast<std::int32_t>(type);
-  const FaultResult f = Fault(ws, itype, 1, {&ub, 1}, {&e, 1}, {&zkk[0], 1}, {&zkk[1], 1}, {&zkk[2], 1});
-  study::FaultRecord r;
-  r.node = k;
-  r.type = type;
-  r.i0 = Std(f.currents.i0);
-  r.i1 = Std(f.currents.i1);
-  r.i2 = Std(f.currents.i2);
-  Complex pb, pc;
-  const Complex pa = SeqToPhase(f.currents.i0, f.currents.i1, f.currents.i2, pb, pc);
-  r.ia = std::hypot(pa.re, pa.im);
-  r.ib = std::hypot(pb.re, pb.im);
-  r.ic = std::hypot(pc.re, pc.im);
-  r.va = std::abs(Std(f.va[0]));
-  r.vb = std::abs(Std(f.vb[0]));
-  r.vc = std::abs(Std(f.vc[0]));
-  r.zkk1 = std::abs(Std(zkk[1]));
-  return r;
-}
-
-// Impedance columns of node k in the three sequence networks.
-void Columns(Workspace &ws, const Sequences &seq, std::int32_t k, std::vector<Complex> &rhs,
-             std::vector<Complex> (&col)[3]) {
-  rhs[static_cast<std::size_t>(k - 1)] = Complex{1.0f, 0.0f};
-  for (int s = 0; s < 3; ++s) {
-    if (s == 2 && seq.negative_is_positive) {
-      col[2] = col[1];
-      continue;
-    }
-    Solve(ws, seq.Of(s), rhs, col[s]);
-  }
-  rhs[static_cast<std::size_t>(k - 1)] = Complex{};
-}
-
 } // namespace
 
 // ---- Cases --------------------------------------------------------------------
@@ -274,114 +222,6 @@ std::shared_ptr<LoadedCase> WithoutBranches(const LoadedCase &c, std::span<const
   return out;
 }
 
-// ---- Power flow ---------------------------------------------------------------
-
-study::PowerFlowResult PowerFlow(Workspace &ws, const casefile::Network &net, const study::Options &o) {
-  const std::int32_t n = net.n;
-  const std::int32_t npq = net.npq;
-  const std::int32_t nref = n - 1; // order of B'
-  if (net.reference != n) throw study::StudyError("internal: the reference node must be the last node");
-
-  const Arrays a = Positive(net);
-  const Admittance y = Assemble(ws, a);
-  const RowIndexed &yr = y.row_indexed;
-
-  const DecoupledMatrices bx = FastDecoupledMatrices(ws, n, npq, DecoupledBranchView{a.from, a.to, a.r, a.x, a.t});
-  FactorSet<float> b1, b2;
-  if (nref > 0) {
-    b1 = FactorOf(ws, bx.first, "power-flow matrix B'");
-    CheckQuality(b1, "power-flow matrix B'");
-  }
-  if (npq > 0) {
-    b2 = FactorOf(ws, bx.second, "power-flow matrix B''");
-    CheckQuality(b2, "power-flow matrix B''");
-  }
-
-  // Specified injections and a flat start: PQ nodes at 1 per unit, PV and
-  // the reference at their setpoints, every angle at the reference angle.
-  std::vector<double> psp(n), qsp(n);
-  for (std::int32_t i = 0; i < n; ++i) {
-    psp[i] = net.pg[i] - net.pd[i];
-    qsp[i] = net.qg[i] - net.qd[i];
-  }
-  study::PowerFlowResult r;
-  r.vm.assign(n, 1.0f);
-  r.va.assign(n, static_cast<float>(net.va_file[n - 1] * kPi / 180.0));
-  for (std::int32_t i = npq; i < n; ++i) r.vm[i] = static_cast<float>(net.vm_set[i]);
-
-  std::vector<Complex> s;
-  auto powers = [&]() { s = NodePowers(ws, yr, r.vm, r.va); };
-  auto mismatch = [&]() {
-    r.max_dp = 0;
-    r.max_dq = 0;
-    for (std::int32_t i = 0; i < nref; ++i) {
-      const double d = std::fabs(psp[i] - s[i].re);
-      if (!(d <= r.max_dp)) {
-        r.max_dp = d;
-        r.worst_p_node = i + 1;
-      }
-    }
-    for (std::int32_t i = 0; i < npq; ++i) {
-      const double d = std::fabs(qsp[i] - s[i].im);
-      if (!(d <= r.max_dq)) {
-        r.max_dq = d;
-        r.worst_q_node = i + 1;
-      }
-    }
-  };
-
-  std::vector<float> rhs(std::max(nref, 1)), dx(std::max(nref, 1));
-  for (int it = 0;; ++it) {
-    powers();
-    mismatch();
-    if (r.max_dp < o.tolerance && r.max_dq < o.tolerance) {
-      r.converged = true;
-      r.iterations = it;
-      break;
-    }
-    if (it == o.max_iterations || !std::isfinite(r.max_dp) || !std::isfinite(r.max_dq)) {
-      r.iterations = it;
-      break;
-    }
-    // Active half-iteration.
-    for (std::int32_t i = 0; i < nref; ++i) rhs[i] = static_cast<float>((psp[i] - s[i].re) / r.vm[i]);
-    if (nref > 0) Solve(ws, b1, std::span<const float>(rhs.data(), nref), std::span<float>(dx.data(), nref));
-    for (std::int32_t i = 0; i < nref; ++i) r.va[i] += dx[i];
-    // Reactive half-iteration.
-    if (npq > 0) {
-      powers();
-      for (std::int32_t i = 0; i < npq; ++i) rhs[i] = static_cast<float>((qsp[i] - s[i].im) / r.vm[i]);
-      Solve(ws, b2, std::span<const float>(rhs.data(), npq), std::span<float>(dx.data(), npq));
-      for (std::int32_t i = 0; i < npq; ++i) r.vm[i] += dx[i];
-    }
-  }
-
-  // Resolution of the computed node powers at the final voltages.
-  for (std::int32_t i = 0; i < n - 1; ++i) {
-    double sum = std::hypot(yr.sa[i].re, yr.sa[i].im) * r.vm[i];
-    for (std::int32_t k = yr.ija[i]; k < yr.ija[i + 1]; ++k)
-      sum += std::hypot(yr.sa[k - 1].re, yr.sa[k - 1].im) * r.vm[yr.ija[k - 1] - 1];
-    const double res = kFloatRounding * r.vm[i] * sum;
-    if (res > r.resolution) {
-      r.resolution = res;
-      r.resolution_node = i + 1;
-    }
-  }
-
-  r.p.assign(n, 0.0f);
-  r.q.assign(n, 0.0f);
-  for (std::int32_t i = 0; i < n; ++i) {
-    r.p[i] = s[i].re;
-    r.q[i] = s[i].im;
-  }
-  // The reference node's injection once more, from complex voltages.
-  std::vector<Complex> v(static_cast<std::size_t>(n));
-  for (std::int32_t i = 0; i < n; ++i) v[i] = {r.vm[i] * std::cos(r.va[i]), r.vm[i] * std::sin(r.va[i])};
-  const Complex sref = NodePower(ws, yr, n, v);
-  r.slack_pq = {sref.re, sref.im};
-  return r;
-}
-
 // ---- Faults -------------------------------------------------------------------
 
 bool PerUnitCurrents(const casefile::Network &net) {
@@ -391,68 +231,6 @@ bool PerUnitCurrents(const casefile::Network &net) {
 double OutputCurrent(const casefile::Network &net, bool per_unit, double pu, std::int32_t node) {
   if (per_unit) return pu;
   return pu * net.base_mva / (kSqrt3 * net.base_kv[static_cast<std::size_t>(node - 1)]);
-}
-
-std::vector<std::complex<float>> Prefault(const casefile::Network &net, const study::PowerFlowResult *pf) {
-  std::vector<std::complex<float>> e(static_cast<std::size_t>(net.n), {1.0f, 0.0f});
-  if (pf)
-    for (std::int32_t i = 0; i < net.n; ++i)
-      e[i] = {pf->vm[i] * std::cos(pf->va[i]), pf->vm[i] * std::sin(pf->va[i])};
-  return e;
-}
-
-study::FaultStudy Faults(Workspace &ws, const casefile::Network &net, const study::Options &o,
-                         std::span<const std::complex<float>> prefault, std::span<const std::int32_t> nodes) {
-  const std::int32_t n = net.n;
-  study::FaultStudy study;
-  Sequences seq;
-  FactorSequences(ws, net, o, seq);
-  study.per_unit_currents = PerUnitCurrents(net);
-  const std::vector<float> ub = BaseVoltages(net);
-  std::vector<Complex> e(static_cast<std::size_t>(n));
-  for (std::int32_t i = 0; i < n; ++i) e[i] = {prefault[i].real(), prefault[i].imag()};
-
-  std::vector<Complex> rhs(static_cast<std::size_t>(n)), col[3];
-  for (auto &c : col) c.resize(static_cast<std::size_t>(n));
-  const bool single = nodes.size() == 1;
-  if (single) study.detail_node = nodes[0];
-  for (std::int32_t k : nodes) {
-    Columns(ws, seq, k, rhs, col);
-    const std::size_t kk = static_cast<std::size_t>(k - 1);
-    const Complex zkk[3] = {col[0][kk], col[1][kk], col[2][kk]};
-    for (study::FaultType type : o.faults) {
-      study.records.push_back(Record(ws, type, k, ub[kk], e[kk], zkk));
-      if (!single) continue;
-      // Every node's voltages, then the sequence currents at the first end
-      // of every branch from the sequence voltages.
-      const FaultResult f = Fault(ws, static_cast<std::int32_t>(type), k, ub, e, col[0], col[1], col[2]);
-      study::FaultDetail d;
-      d.type = type;
-      for (std::int32_t i = 0; i < n; ++i) {
-        d.vpa.push_back(Std(f.va[i]));
-        d.vpb.push_back(Std(f.vb[i]));
-        d.vpc.push_back(Std(f.vc[i]));
-      }
-      const std::vector<Complex> *v[3] = {&f.v0, &f.v1, &f.v2};
-      std::vector<Complex> ie1[3];
-      for (int s = 0; s < 3; ++s) {
-        const Arrays &a = seq.net[s];
-        const BranchFlows own = BranchCurrents(ws, a.Branches(), *v[s]);
-        ie1[s].assign(net.branches.size(), Complex{});
-        for (std::size_t b = 0; b < net.branches.size(); ++b)
-          if (a.branch_index[b] >= 0) ie1[s][b] = own.first[static_cast<std::size_t>(a.branch_index[b])];
-      }
-      for (std::size_t b = 0; b < net.branches.size(); ++b) {
-        Complex pb, pc;
-        const Complex pa = SeqToPhase(ie1[0][b], ie1[1][b], ie1[2][b], pb, pc);
-        d.iba.push_back(Std(pa));
-        d.ibb.push_back(Std(pb));
-        d.ibc.push_back(Std(pc));
-      }
-      study.details.push_back(std::move(d));
-    }
-  }
-  return study;
 }
 
 // ---- Contingency screening ------------------------------------------------------

@@ -1,14 +1,11 @@
-// The studies of orvek-study for the Python module, run through the native
-// C++ API: the case reader's network laid out as native spans, the fast
-// decoupled power flow, the fault study (every bus or one bus in detail)
-// and the fault levels of contingency screening. Options, results and
-// messages are those of the command line (tools/study), and so are the
-// numbers, bit for bit: the native calls run the exported routines'
-// kernels. Every function takes the caller's Workspace, so calls on
-// different threads with different workspaces run at once.
-//
-// This is the one place that knows how a study is driven; when the study
-// becomes a library of its own, these functions forward to it.
+// What the Python module needs beyond the study engine (tools/study/
+// engine.hpp, which runs power_flow, fault_levels and fault_detail): cases
+// kept with their text (so that they pickle and travel to Dask workers),
+// branch outages, and the contingency screening of every node's fault
+// levels through the native C++ API's FaultLevels, with factor storage
+// reused from outage to outage. Every function takes the caller's
+// Workspace, so calls on different threads with different workspaces run
+// at once.
 #pragma once
 
 #include "orvek/orvek.hpp"
@@ -24,9 +21,8 @@
 
 namespace orvek::pyhost {
 
-// The command line's options, results and errors, as tools/study/options.hpp
-// and tools/study/study.hpp state them (held here so that this module
-// builds on its own while the study becomes a library).
+// The sequence-data options and errors of the screening (the fault
+// options of the study engine, in the single-precision road of FaultLevels).
 namespace study {
 
 class StudyError : public std::runtime_error {
@@ -51,40 +47,6 @@ struct Options {
 
   double X2() const { return x2 ? *x2 : xd; }
   double X0() const { return x0 ? *x0 : xd; }
-};
-
-struct PowerFlowResult {
-  bool converged = false;
-  int iterations = 0;
-  double max_dp = 0, max_dq = 0; // largest mismatch at the end, per unit
-  int worst_p_node = 0, worst_q_node = 0;
-  std::vector<float> vm, va;     // per node: |V| per unit, angle in radians
-  std::vector<float> p, q;       // per node: injected power from the final voltages
-  std::vector<float> slack_pq;   // P, Q of the reference node
-  double resolution = 0;         // single-precision resolution of the node powers
-  int resolution_node = 0;
-};
-
-struct FaultRecord {
-  std::int32_t node = 0;
-  FaultType type = FaultType::kThreePhase;
-  std::complex<float> i0, i1, i2; // sequence fault currents, per unit
-  float ia = 0, ib = 0, ic = 0;   // phase current magnitudes, per unit
-  float va = 0, vb = 0, vc = 0;   // phase voltage magnitudes at the fault node, per unit
-  float zkk1 = 0;                 // |Z1(K,K)|, per unit
-};
-
-struct FaultDetail {
-  FaultType type = FaultType::kThreePhase;
-  std::vector<std::complex<float>> vpa, vpb, vpc; // per node
-  std::vector<std::complex<float>> iba, ibb, ibc; // per branch
-};
-
-struct FaultStudy {
-  bool per_unit_currents = false; // some or all base voltages are 0
-  std::vector<FaultRecord> records;
-  std::vector<FaultDetail> details; // one per fault type, for a single-node study
-  std::int32_t detail_node = 0;
 };
 
 } // namespace study
@@ -115,17 +77,6 @@ public:
 private:
   std::vector<Report> reports_;
 };
-
-study::PowerFlowResult PowerFlow(Workspace &ws, const casefile::Network &net, const study::Options &o);
-
-// The fault study of the command line at `nodes`; for a single node with
-// details (every node's phase voltages, every branch's phase currents).
-study::FaultStudy Faults(Workspace &ws, const casefile::Network &net, const study::Options &o,
-                         std::span<const std::complex<float>> prefault, std::span<const std::int32_t> nodes);
-
-// Pre-fault voltages: the power flow's (polar to rectangular as the command
-// line forms them) or 1.0 per unit.
-std::vector<std::complex<float>> Prefault(const casefile::Network &net, const study::PowerFlowResult *pf);
 
 // A current magnitude in the command line's output unit at a node: kA at
 // the node's base voltage, or per unit when the case lacks base voltages.

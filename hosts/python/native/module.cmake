@@ -27,7 +27,7 @@ if(ORVEK_PYTHON_MODULE)
   # are compiled like the library's.
   pybind11_add_module(orvek_python_native MODULE NO_EXTRAS
     "${CMAKE_CURRENT_LIST_DIR}/module.cpp" "${CMAKE_CURRENT_LIST_DIR}/engine.cpp")
-  target_link_libraries(orvek_python_native PRIVATE orvek_cpp orvek_casefile)
+  target_link_libraries(orvek_python_native PRIVATE orvek_study_engine orvek_cpp orvek_casefile)
   target_include_directories(orvek_python_native PRIVATE "${PROJECT_SOURCE_DIR}" "${PROJECT_SOURCE_DIR}/include")
   target_compile_options(orvek_python_native PRIVATE ${ORVEK_WARNINGS})
   set_target_properties(orvek_python_native PROPERTIES OUTPUT_NAME _native

@@ -7,6 +7,7 @@
 // calling thread's own (thread_local), so threads never share one, and a
 // Workspace object given by the caller serves one call at a time.
 #include "hosts/python/native/engine.hpp"
+#include "tools/study/engine.hpp"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -15,6 +16,11 @@
 #include <atomic>
 #include <complex>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -80,11 +86,6 @@ CArray ToArray(const std::vector<Complex> &v) {
   if (!v.empty()) std::memcpy(static_cast<void *>(a.mutable_data()), static_cast<const void *>(v.data()), v.size() * sizeof(Complex));
   return a;
 }
-CArray ToArray(const std::vector<std::complex<float>> &v) {
-  CArray a(static_cast<py::ssize_t>(v.size()));
-  if (!v.empty()) std::memcpy(static_cast<void *>(a.mutable_data()), static_cast<const void *>(v.data()), v.size() * sizeof(Complex));
-  return a;
-}
 
 // ---- Errors ---------------------------------------------------------------------
 
@@ -111,6 +112,8 @@ void TranslateErrors(std::exception_ptr p) {
   } catch (const orvek::pyhost::StudyFailure &e) {
     Raise("StudyError", py::dict(py::arg("message") = std::string(e.what()), py::arg("reports") = Reports(e.reports())));
   } catch (const orvek::pyhost::study::StudyError &e) {
+    Raise("StudyError", py::dict(py::arg("message") = std::string(e.what())));
+  } catch (const orvek::study::StudyError &e) {
     Raise("StudyError", py::dict(py::arg("message") = std::string(e.what())));
   } catch (const orvek::casefile::CaseError &e) {
     Raise("CaseError", py::dict(py::arg("message") = std::string(e.what())));
@@ -276,81 +279,69 @@ py::dict NetworkOf(const LoadedCase &c) {
   return d;
 }
 
-py::dict PowerFlow(const CaseHandle &c, const orvek::pyhost::study::Options &o, PyWorkspace *ws) {
-  orvek::pyhost::study::PowerFlowResult r;
-  {
-    py::gil_scoped_release nogil;
-    Lease lease(ws);
-    r = orvek::pyhost::PowerFlow(lease.ws(), c->net, o);
-  }
-  py::dict d;
-  d["converged"] = r.converged, d["iterations"] = r.iterations, d["max_dp"] = r.max_dp, d["max_dq"] = r.max_dq;
-  d["worst_p_node"] = r.worst_p_node, d["worst_q_node"] = r.worst_q_node;
-  d["vm"] = ToArray(r.vm), d["va"] = ToArray(r.va), d["p"] = ToArray(r.p), d["q"] = ToArray(r.q);
-  d["slack_pq"] = ToArray(r.slack_pq), d["resolution"] = r.resolution, d["resolution_node"] = r.resolution_node;
-  d["prefault"] = ToArray(orvek::pyhost::Prefault(c->net, &r));
-  return d;
+
+// ---- The study engine of orvek-study ---------------------------------------------
+
+// The options of the command line, one for one (tools/study/engine.hpp).
+struct EngineOptions {
+  orvek::study::PowerFlowOptions power_flow;
+  orvek::study::FaultOptions faults;
+  bool run_faults = true;
+  bool flat_prefault = false;
+  std::vector<long> buses;   // fault levels at these buses (every bus when empty)
+  long detail_bus = 0;       // one fault in detail at this bus (0: none)
+};
+
+py::object CellObject(const orvek::study::Cell &cell) {
+  if (std::holds_alternative<long long>(cell)) return py::int_(std::get<long long>(cell));
+  if (std::holds_alternative<double>(cell)) return py::float_(std::get<double>(cell));
+  if (std::holds_alternative<std::string>(cell)) return py::str(std::get<std::string>(cell));
+  if (std::holds_alternative<bool>(cell)) return py::bool_(std::get<bool>(cell));
+  return py::none();
 }
 
-py::dict Faults(const CaseHandle &c, const orvek::pyhost::study::Options &o, const CArray &prefault, const IArray &nodes,
-                PyWorkspace *ws) {
-  orvek::pyhost::study::FaultStudy s;
-  const std::span<const std::complex<float>> e(prefault.data(), static_cast<std::size_t>(prefault.size()));
+// The engine's tables as {name: (column names, rows)}, from the run the
+// command line makes: the power flow, then (when it converged or the
+// pre-fault voltages are flat) the fault levels or one fault in detail.
+py::dict RunEngine(const CaseHandle &c, const EngineOptions &o) {
+  std::vector<orvek::study::Table> tables;
   {
     py::gil_scoped_release nogil;
-    Lease lease(ws);
-    s = orvek::pyhost::Faults(lease.ws(), c->net, o, e, View(nodes));
-  }
-  const auto &net = c->net;
-  const std::size_t m = s.records.size();
-  std::vector<std::int32_t> bus(m), type(m);
-  std::vector<std::complex<float>> i0(m), i1(m), i2(m);
-  std::vector<float> va(m), vb(m), vc(m), zkk1(m);
-  std::vector<double> ia(m), ib(m), ic(m);
-  for (std::size_t j = 0; j < m; ++j) {
-    const auto &r = s.records[j];
-    bus[j] = net.bus_of_node[static_cast<std::size_t>(r.node - 1)];
-    type[j] = static_cast<std::int32_t>(r.type);
-    i0[j] = r.i0, i1[j] = r.i1, i2[j] = r.i2, va[j] = r.va, vb[j] = r.vb, vc[j] = r.vc, zkk1[j] = r.zkk1;
-    ia[j] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, r.ia, r.node);
-    ib[j] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, r.ib, r.node);
-    ic[j] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, r.ic, r.node);
+    const orvek::study::StudyCase sc = orvek::study::MakeCase(c->table);
+    const auto node_of = [&](long bus) {
+      const auto it = sc.net.node_of_bus.find(static_cast<std::int32_t>(bus));
+      if (it == sc.net.node_of_bus.end() || bus != static_cast<std::int32_t>(bus))
+        throw std::invalid_argument("bus " + std::to_string(bus) + " is not in the network");
+      return it->second;
+    };
+    std::vector<std::int32_t> nodes;
+    for (long bus : o.buses) nodes.push_back(node_of(bus));
+    const std::int32_t detail = o.detail_bus ? node_of(o.detail_bus) : 0;
+    orvek::study::StudyRun run;
+    run.c = &sc;
+    run.pf_options = o.power_flow;
+    run.fault_options = o.faults;
+    run.flat_prefault = o.flat_prefault;
+    run.notes = sc.notes;
+    run.pf = orvek::study::SolvePowerFlow(sc, o.power_flow);
+    if (o.run_faults && (run.pf->converged || o.flat_prefault)) {
+      const auto e = orvek::study::PrefaultVoltages(sc, o.flat_prefault ? nullptr : &*run.pf);
+      if (detail > 0) run.details = orvek::study::DetailedFault(sc, o.faults, e, detail);
+      else run.faults = orvek::study::ComputeFaultLevels(sc, o.faults, e, nodes);
+    }
+    tables = orvek::study::MakeTables(run);
   }
   py::dict d;
-  d["per_unit"] = s.per_unit_currents;
-  d["bus"] = ToArray(bus), d["type"] = ToArray(type), d["i0"] = ToArray(i0), d["i1"] = ToArray(i1);
-  d["i2"] = ToArray(i2), d["ia"] = ToArray(ia), d["ib"] = ToArray(ib), d["ic"] = ToArray(ic);
-  d["va"] = ToArray(va), d["vb"] = ToArray(vb), d["vc"] = ToArray(vc), d["zkk1"] = ToArray(zkk1);
-  py::list details;
-  for (const auto &x : s.details) {
-    // Branch currents in output units at the first end's base voltage.
-    std::vector<double> a(net.branches.size()), b(a.size()), cc(a.size());
-    for (std::size_t k = 0; k < a.size(); ++k) {
-      const std::int32_t from = net.branches[k].from;
-      a[k] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, std::abs(x.iba[k]), from);
-      b[k] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, std::abs(x.ibb[k]), from);
-      cc[k] = orvek::pyhost::OutputCurrent(net, s.per_unit_currents, std::abs(x.ibc[k]), from);
+  for (const auto &t : tables) {
+    py::list columns, rows;
+    for (const auto &col : t.columns) columns.append(col.name);
+    for (const auto &row : t.rows) {
+      py::list r;
+      for (const auto &cell : row) r.append(CellObject(cell));
+      rows.append(r);
     }
-    py::dict e_;
-    e_["type"] = static_cast<std::int32_t>(x.type);
-    e_["vpa"] = ToArray(x.vpa), e_["vpb"] = ToArray(x.vpb), e_["vpc"] = ToArray(x.vpc);
-    e_["iba"] = ToArray(x.iba), e_["ibb"] = ToArray(x.ibb), e_["ibc"] = ToArray(x.ibc);
-    e_["ia"] = ToArray(a), e_["ib"] = ToArray(b), e_["ic"] = ToArray(cc);
-    // Magnitudes and angles (degrees) of the phase voltages as the command
-    // line forms them.
-    for (const auto &[name, v] : {std::pair{"a", &x.vpa}, std::pair{"b", &x.vpb}, std::pair{"c", &x.vpc}}) {
-      std::vector<float> mag;
-      std::vector<double> deg;
-      for (const std::complex<float> &value : *v) {
-        mag.push_back(std::abs(value));
-        deg.push_back(std::arg(value) * kRadToDeg);
-      }
-      e_[(std::string("v") + name + "_pu").c_str()] = ToArray(mag);
-      e_[(std::string("v") + name + "_deg").c_str()] = ToArray(deg);
-    }
-    details.append(e_);
+    d[py::str(t.name)] = py::make_tuple(columns, rows);
   }
-  d["details"] = details;
   return d;
 }
 
@@ -455,7 +446,52 @@ PYBIND11_MODULE(_native, m) {
         return orvek::pyhost::ParseCaseText(std::move(text), std::move(source));
       },
       py::arg("text"), py::arg("source"));
-  m.def("power_flow", &PowerFlow, py::arg("case"), py::arg("options"), ws);
-  m.def("faults", &Faults, py::arg("case"), py::arg("options"), py::arg("prefault"), py::arg("nodes"), ws);
   m.def("screen_outages", &Screen, py::arg("case"), py::arg("outages"), py::arg("options"), py::arg("prefault"), ws);
+
+  namespace st = orvek::study;
+  py::class_<EngineOptions>(m, "EngineOptions")
+      .def(py::init<>())
+      .def_property("tolerance", [](const EngineOptions &o) { return o.power_flow.tolerance; },
+                    [](EngineOptions &o, double v) { o.power_flow.tolerance = v; })
+      .def_property("max_iterations", [](const EngineOptions &o) { return o.power_flow.max_iterations; },
+                    [](EngineOptions &o, int v) { o.power_flow.max_iterations = v; })
+      .def_property("flat_start", [](const EngineOptions &o) { return o.power_flow.flat_start; },
+                    [](EngineOptions &o, bool v) { o.power_flow.flat_start = v; })
+      .def_property("q_limits", [](const EngineOptions &o) { return o.power_flow.q_limits; },
+                    [](EngineOptions &o, bool v) { o.power_flow.q_limits = v; })
+      .def_property("fault_types",
+                    [](const EngineOptions &o) {
+                      std::vector<int> v;
+                      for (auto t : o.faults.types) v.push_back(static_cast<int>(t));
+                      return v;
+                    },
+                    [](EngineOptions &o, const std::vector<int> &v) {
+                      o.faults.types.clear();
+                      for (int t : v) {
+                        if (t < 1 || t > 4) throw std::invalid_argument("fault type code must be 1..4");
+                        o.faults.types.push_back(static_cast<st::FaultType>(t));
+                      }
+                    })
+      .def_property("xd", [](const EngineOptions &o) { return o.faults.xd; },
+                    [](EngineOptions &o, double v) { o.faults.xd = v; })
+      .def_property("x2", [](const EngineOptions &o) { return o.faults.x2; },
+                    [](EngineOptions &o, std::optional<double> v) { o.faults.x2 = v; })
+      .def_property("x0", [](const EngineOptions &o) { return o.faults.x0; },
+                    [](EngineOptions &o, std::optional<double> v) { o.faults.x0 = v; })
+      .def_property("x0_open", [](const EngineOptions &o) { return o.faults.x0_open; },
+                    [](EngineOptions &o, bool v) { o.faults.x0_open = v; })
+      .def_property("line_z0", [](const EngineOptions &o) { return o.faults.line_z0; },
+                    [](EngineOptions &o, double v) { o.faults.line_z0 = v; })
+      .def_property("transformer0_block",
+                    [](const EngineOptions &o) { return o.faults.transformer0 == st::Transformer0::kBlock; },
+                    [](EngineOptions &o, bool v) {
+                      o.faults.transformer0 = v ? st::Transformer0::kBlock : st::Transformer0::kPass;
+                    })
+      .def_property("refine", [](const EngineOptions &o) { return o.faults.refine; },
+                    [](EngineOptions &o, bool v) { o.faults.refine = v; })
+      .def_readwrite("run_faults", &EngineOptions::run_faults)
+      .def_readwrite("flat_prefault", &EngineOptions::flat_prefault)
+      .def_readwrite("buses", &EngineOptions::buses)
+      .def_readwrite("detail_bus", &EngineOptions::detail_bus);
+  m.def("run_engine", &RunEngine, py::arg("case"), py::arg("options"));
 }

@@ -65,12 +65,14 @@ __all__ = ["ENVIRONMENT_VARIABLE", "ROUTINES", "call", "find_library", "library"
 _NATIVE_NAMES = ["Error", "StudyError", "CaseError", "Workspace", "ComplexFactors", "RealFactors",
                  "assemble_admittance", "factor", "solve", "fault", "fault_study", "branch_currents",
                  "branch_powers", "Case", "load_case", "parse_case", "power_flow", "PowerFlow", "fault_levels",
-                 "fault_detail", "FaultDetail", "contingency_fault_levels", "default_outages", "ContingencyLevels"]
+                 "fault_detail", "FaultDetail", "study_tables", "engine_options", "contingency_fault_levels",
+                 "default_outages", "ContingencyLevels"]
 
 try:
     from ._api import (ComplexFactors, RealFactors, Workspace, assemble_admittance, branch_currents,
                        branch_powers, factor, fault, fault_study, solve)
-    from .study import Case, FaultDetail, PowerFlow, fault_detail, fault_levels, load_case, parse_case, power_flow
+    from .study import (Case, FaultDetail, PowerFlow, engine_options, fault_detail, fault_levels, load_case,
+                        parse_case, power_flow, study_tables)
     from .contingency import ContingencyLevels, contingency_fault_levels, default_outages
     _NATIVE_ERROR = None
     __all__ += _NATIVE_NAMES

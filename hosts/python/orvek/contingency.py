@@ -122,8 +122,8 @@ def _outage_list(case, outages):
 
 def contingency_fault_levels(case, outages=None, client=None, faults=DEFAULT_FAULTS, batch_size=None,
                              prefault="flat", xd=study.DEFAULT_XD, x2=None, x0=None, x0_open=False,
-                             z0_line=study.DEFAULT_LINE_Z0, xfmr0="pass", tol=study.DEFAULT_TOLERANCE,
-                             max_iter=study.DEFAULT_MAX_ITERATIONS):
+                             z0_line=study.DEFAULT_LINE_Z0, xfmr0="pass", tol=study.DEFAULT_ENGINE_TOLERANCE,
+                             max_iter=study.DEFAULT_ENGINE_MAX_ITERATIONS):
     """Fault levels at every bus for every single-branch outage.
 
     outages: branch numbers (default: every in-service branch whose removal

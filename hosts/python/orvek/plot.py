@@ -68,9 +68,8 @@ def sorted_fault_levels(levels, fault="3ph", contingency=None, ax=None):
         unit = contingency.current_unit
     else:
         rows = levels.xs(fault, level="fault")
-        unit = levels.attrs.get("current_unit", "kA")
-        cols = ["i%s_%s" % (p, unit) for p in "abc"]
-        values = np.sort(rows[cols].max(axis=1).to_numpy())[::-1]
+        unit = "/".join(sorted(set(rows["unit"])))
+        values = np.sort(rows[["ia", "ib", "ic"]].max(axis=1).to_numpy())[::-1]
         x = np.arange(len(values))
     ax.step(x, values, where="mid", color="tab:blue", lw=1.2, label="base case")
     ax.set_xlabel("buses, by decreasing fault level")

@@ -184,36 +184,108 @@ def options(tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS, faults="3ph"
     return o
 
 
-class PowerFlow:
-    """A fast decoupled power flow's result. buses: per bus (file order)
-    type, vm_pu, va_deg, p_mw, q_mvar (injected); converged, iterations,
-    max_dp, max_dq (per unit), slack_p_mw, slack_q_mvar, resolution (the
-    single-precision resolution of the node powers, per unit)."""
+# The study engine's defaults (tools/study/engine.hpp).
+_ENGINE_DEFAULTS = _native.EngineOptions()
+DEFAULT_ENGINE_TOLERANCE = _ENGINE_DEFAULTS.tolerance
+DEFAULT_ENGINE_MAX_ITERATIONS = _ENGINE_DEFAULTS.max_iterations
 
-    def __init__(self, case, raw, tolerance):
-        net = case.network
+# The index of each of the engine's tables.
+_TABLE_INDEX = {"buses": ["bus"], "branches": ["branch"], "generators": ["generator"], "faults": ["bus", "fault"],
+                "fault_voltages": ["fault", "bus"], "fault_branches": ["fault", "branch"]}
+
+
+def _flag(name, value):
+    if not isinstance(value, (bool, np.bool_)):
+        raise TypeError("%s must be True or False, got %r" % (name, value))
+    return bool(value)
+
+
+def engine_options(tol=DEFAULT_ENGINE_TOLERANCE, max_iter=DEFAULT_ENGINE_MAX_ITERATIONS, flat_start=False,
+                   q_limits=False, faults="3ph", flat=False, xd=DEFAULT_XD, x2=None, x0=None, x0_open=False,
+                   z0_line=DEFAULT_LINE_Z0, xfmr0="pass", refine=False):
+    """The command line's options as the study engine takes them: --tol,
+    --max-iter, --flat-start, --q-limits, --fault (None: --no-faults),
+    --flat, --xd, --x2, --x0 (a number or "open"), --z0-line, --xfmr0
+    pass|block, --refine-faults."""
+    o = _native.EngineOptions()
+    o.tolerance = _real("tol", tol)
+    if isinstance(max_iter, bool) or not isinstance(max_iter, numbers.Integral):
+        raise TypeError("max_iter must be an integer, got %r" % (max_iter,))
+    if max_iter < 1:
+        raise ValueError("max_iter must be at least 1, found %d" % max_iter)
+    o.max_iterations = int(max_iter)
+    o.flat_start = _flag("flat_start", flat_start)
+    o.q_limits = _flag("q_limits", q_limits)
+    o.run_faults = faults is not None
+    if faults is not None:
+        o.fault_types = fault_codes(faults)
+    o.flat_prefault = _flag("flat", flat)
+    o.xd = _real("xd", xd)
+    o.x2 = None if x2 is None else _real("x2", x2)
+    if isinstance(x0, str) and x0 == "open":
+        x0_open = True
+        x0 = None
+    o.x0 = None if x0 is None else _real("x0", x0)
+    o.x0_open = _flag("x0_open", x0_open)
+    o.line_z0 = _real("z0_line", z0_line)
+    if xfmr0 not in ("pass", "block"):
+        raise ValueError("xfmr0 must be pass or block, found %r" % (xfmr0,))
+    o.transformer0_block = xfmr0 == "block"
+    o.refine = _flag("refine", refine)
+    return o
+
+
+def _tables(case, o):
+    """The study engine's tables of one run as DataFrames, by name, indexed
+    by bus, branch, generator (and fault type) numbers."""
+    frames = {}
+    for name, (columns, rows) in _native.run_engine(case._native, o).items():
+        frame = pd.DataFrame(rows, columns=columns)
+        index = _TABLE_INDEX.get(name)
+        if index and set(index) <= set(columns):
+            frame = frame.set_index(index)
+        frames[name] = frame
+    return frames
+
+
+def study_tables(case, **options):
+    """Every table of the command line's study (summary, notes, buses,
+    branches, generators, faults, and for bus=B in detail fault_voltages
+    and fault_branches) as DataFrames by name; the numbers of
+    `orvek-study CASE --format csv --output DIR` with the same options.
+    buses=[...] limits the fault levels to those buses."""
+    case = _case(case)
+    buses = options.pop("buses", None)
+    bus = options.pop("bus", None)
+    o = engine_options(**options)
+    if buses is not None:
+        o.buses = [int(b) for b in buses]
+    if bus is not None:
+        if isinstance(bus, bool) or not isinstance(bus, numbers.Integral):
+            raise TypeError("bus must be a bus number, got %r" % (bus,))
+        o.detail_bus = int(bus)
+    return _tables(case, o)
+
+
+class PowerFlow:
+    """The study engine's power flow (fast decoupled; --q-limits and
+    --flat-start as options): buses, branches and generators as the command
+    line's tables (indexed by bus, branch and generator number); summary
+    (the summary table's one row as a Series); converged, iterations."""
+
+    def __init__(self, case, tables):
         self.case = case
-        self.tolerance = tolerance
-        self.converged = raw["converged"]
-        self.iterations = raw["iterations"]
-        self.max_dp = raw["max_dp"]
-        self.max_dq = raw["max_dq"]
-        self.resolution = raw["resolution"]
-        bus_of_node = net["bus_of_node"]
-        base = net["base_mva"]
-        self.worst_p_bus = int(bus_of_node[raw["worst_p_node"] - 1]) if raw["worst_p_node"] else None
-        self.worst_q_bus = int(bus_of_node[raw["worst_q_node"] - 1]) if raw["worst_q_node"] else None
-        self.slack_p_mw = float(raw["slack_pq"][0]) * base
-        self.slack_q_mvar = float(raw["slack_pq"][1]) * base
-        self.prefault = raw["prefault"]
-        by_node = pd.DataFrame({
-            "type": pd.Series(net["type"]).map(BUS_TYPES).to_numpy(),
-            "vm_pu": raw["vm"].astype(np.float64),
-            "va_deg": raw["va"].astype(np.float64) * RAD_TO_DEG,
-            "p_mw": raw["p"].astype(np.float64) * base,
-            "q_mvar": raw["q"].astype(np.float64) * base,
-        }, index=pd.Index(bus_of_node, name="bus"))
-        self.buses = by_node.loc[_file_order(case)]
+        self.summary = tables["summary"].iloc[0]
+        self.notes = tables["notes"]
+        self.buses = tables["buses"]
+        self.branches = tables["branches"]
+        self.generators = tables["generators"]
+        self.converged = bool(self.summary["converged"])
+        self.iterations = int(self.summary["iterations"])
+        self.max_dp = float(self.summary["max_p_mismatch_pu"])
+        self.max_dq = float(self.summary["max_q_mismatch_pu"])
+        self.worst_p_bus = int(self.summary["worst_p_bus"]) or None
+        self.worst_q_bus = int(self.summary["worst_q_bus"]) or None
 
     def __repr__(self):
         state = "converged" if self.converged else "NOT converged"
@@ -222,8 +294,15 @@ class PowerFlow:
 
     def failure(self):
         """The command line's message for a power flow that did not converge."""
-        return ("the power flow did not converge in %d iterations (largest mismatch P %g pu at bus %s, Q %g pu)"
-                % (self.iterations, self.max_dp, self.worst_p_bus or 0, self.max_dq))
+        return ("the power flow did not converge in %d iterations (largest mismatch P %g pu at bus %s, Q %g pu "
+                "at bus %s)" % (self.iterations, self.max_dp, self.worst_p_bus or 0, self.max_dq,
+                                self.worst_q_bus or 0))
+
+    def prefault(self):
+        """Pre-fault voltages by node (power-flow order), complex64."""
+        buses = self.buses.loc[self.case.network["bus_of_node"]]
+        v = buses["vm_pu"].to_numpy() * np.exp(1j * np.deg2rad(buses["va_deg"].to_numpy()))
+        return v.astype(np.complex64)
 
 
 def _file_order(case):
@@ -232,106 +311,81 @@ def _file_order(case):
     return [b for b in case._native.bus_table["bus"].tolist() if b in in_network]
 
 
-def power_flow(case, tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS, ws=None):
-    """The command line's fast decoupled power flow (BX scheme, flat start,
-    generator reactive limits ignored). A power flow that does not converge
-    is returned with converged False (the command line's exit status 2)."""
+def power_flow(case, tol=DEFAULT_ENGINE_TOLERANCE, max_iter=DEFAULT_ENGINE_MAX_ITERATIONS, flat_start=False,
+               q_limits=False, ws=None):
+    """The command line's power flow (orvek-study --no-faults). A power flow
+    that does not converge is returned with converged False (the command
+    line's exit status 2). ws is accepted for symmetry; the engine uses a
+    workspace of its own per call."""
+    del ws
     case = _case(case)
-    o = options(tol=tol, max_iter=max_iter)
-    return PowerFlow(case, _native.power_flow(case._native, o, ws=_api._workspace(ws)), o.tolerance)
+    o = engine_options(tol=tol, max_iter=max_iter, flat_start=flat_start, q_limits=q_limits, faults=None)
+    return PowerFlow(case, _tables(case, o))
 
 
 def _prefault(case, o, ws):
-    if o.flat_prefault:
-        return np.ones(case.network["n"], dtype=np.complex64), None
-    pf = PowerFlow(case, _native.power_flow(case._native, o, ws=ws), o.tolerance)
+    """Pre-fault voltages by node from the study engine's power flow (o:
+    tolerance and max_iterations of an old-style Options)."""
+    pf = power_flow(case, tol=o.tolerance, max_iter=o.max_iterations)
     if not pf.converged:
         raise StudyError(pf.failure() + "; no fault study (flat=True studies from 1.0 per unit)")
-    return pf.prefault, pf
+    return pf.prefault(), pf
 
 
-def _records(case, raw):
-    unit = "pu" if raw["per_unit"] else "kA"
-    index = pd.MultiIndex.from_arrays(
-        [raw["bus"], [_api.FAULT_NAMES[t] for t in raw["type"]]], names=["bus", "fault"])
-    frame = pd.DataFrame({
-        "ia_" + unit: raw["ia"], "ib_" + unit: raw["ib"], "ic_" + unit: raw["ic"],
-        "va_pu": raw["va"].astype(np.float64), "vb_pu": raw["vb"].astype(np.float64),
-        "vc_pu": raw["vc"].astype(np.float64),
-        "i1_re_pu": raw["i1"].real.astype(np.float64), "i1_im_pu": raw["i1"].imag.astype(np.float64),
-        "zkk1_pu": raw["zkk1"].astype(np.float64),
-        "i0_pu": raw["i0"], "i1_pu": raw["i1"], "i2_pu": raw["i2"],
-    }, index=index)
-    frame.attrs["current_unit"] = unit
-    return frame
+def _fault_tables(case, o):
+    tables = _tables(case, o)
+    summary = tables["summary"].iloc[0]
+    if not o.flat_prefault and not bool(summary["converged"]):
+        pf = PowerFlow(case, tables)
+        raise StudyError(pf.failure() + "; no fault study (flat=True studies from 1.0 per unit)")
+    return tables
 
 
 def fault_levels(case, faults="3ph", flat=False, xd=DEFAULT_XD, x2=None, x0=None, x0_open=False,
-                 z0_line=DEFAULT_LINE_Z0, xfmr0="pass", tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS,
-                 ws=None):
-    """Solid faults at every bus, as the command line's fault study: one row
-    per bus (file order) and fault type, indexed by (bus, fault), with the
-    phase currents into the fault ia/ib/ic in kA (pu when the case lacks
-    base voltages; attrs["current_unit"] says which), the phase voltages at
-    the fault bus, I1, |Z1(k,k)| and the sequence currents. Pre-fault
-    voltages from the power flow, or 1.0 per unit with flat=True."""
+                 z0_line=DEFAULT_LINE_Z0, xfmr0="pass", tol=DEFAULT_ENGINE_TOLERANCE,
+                 max_iter=DEFAULT_ENGINE_MAX_ITERATIONS, flat_start=False, q_limits=False, refine=False,
+                 buses=None, ws=None):
+    """Solid faults at every bus (or at buses), the command line's faults
+    table: one row per bus and fault type, indexed by (bus, fault): unit
+    (kA at buses with a base voltage, else pu), phase currents ia, ib, ic
+    in that unit, sequence currents, phase voltages and sequence impedances
+    in per unit. Pre-fault voltages from the power flow, or 1.0 per unit
+    with flat=True."""
+    del ws
     case = _case(case)
-    o = options(tol=tol, max_iter=max_iter, faults=faults, flat=flat, xd=xd, x2=x2, x0=x0, x0_open=x0_open,
-                z0_line=z0_line, xfmr0=xfmr0)
-    ws = _api._workspace(ws)
-    prefault, _ = _prefault(case, o, ws)
-    net = case.network
-    node_of_bus = {b: i + 1 for i, b in enumerate(net["bus_of_node"].tolist())}
-    nodes = np.array([node_of_bus[b] for b in _file_order(case)], dtype=np.int32)
-    return _records(case, _native.faults(case._native, o, prefault, nodes, ws=ws))
+    o = engine_options(tol=tol, max_iter=max_iter, flat_start=flat_start, q_limits=q_limits, faults=faults,
+                       flat=flat, xd=xd, x2=x2, x0=x0, x0_open=x0_open, z0_line=z0_line, xfmr0=xfmr0, refine=refine)
+    if buses is not None:
+        o.buses = [int(b) for b in buses]
+    return _fault_tables(case, o)["faults"]
 
 
 class FaultDetail:
-    """One fault bus in detail: levels (the rows of fault_levels for that
-    bus), voltages (every bus's phase voltages per fault type, indexed by
-    (fault, bus)) and currents (every in-service branch's phase currents at
-    its from end, indexed by (fault, branch))."""
+    """One fault bus in detail: levels (its rows of the faults table),
+    voltages (every bus's phase voltages per fault type, indexed by (fault,
+    bus)) and currents (every in-service branch's phase currents at its
+    from end, indexed by (fault, branch))."""
 
-    def __init__(self, case, bus, raw):
+    def __init__(self, case, bus, tables):
         self.case = case
         self.bus = bus
-        self.levels = _records(case, raw)
-        unit = self.levels.attrs["current_unit"]
-        net = case.network
-        order = _file_order(case)
-        bus_of_node = net["bus_of_node"]
-        voltages, currents = [], []
-        branch_numbers = pd.Index(net["row"], name="branch")
-        for d in raw["details"]:
-            name = _api.FAULT_NAMES[int(d["type"])]
-            v = pd.DataFrame({key: d[key].astype(np.float64) for key in
-                              ("va_pu", "va_deg", "vb_pu", "vb_deg", "vc_pu", "vc_deg")},
-                             index=pd.Index(bus_of_node, name="bus")).loc[order]
-            v.insert(0, "fault", name)
-            voltages.append(v.reset_index().set_index(["fault", "bus"]))
-            c = pd.DataFrame({"from_bus": bus_of_node[net["from"] - 1], "to_bus": bus_of_node[net["to"] - 1],
-                              "ia_" + unit: d["ia"], "ib_" + unit: d["ib"], "ic_" + unit: d["ic"]},
-                             index=branch_numbers)
-            c.insert(0, "fault", name)
-            currents.append(c.reset_index().set_index(["fault", "branch"]))
-        self.voltages = pd.concat(voltages)
-        self.currents = pd.concat(currents)
+        self.levels = tables["faults"]
+        self.voltages = tables["fault_voltages"]
+        self.currents = tables["fault_branches"]
 
 
 def fault_detail(case, bus, faults="3ph", flat=False, xd=DEFAULT_XD, x2=None, x0=None, x0_open=False,
-                 z0_line=DEFAULT_LINE_Z0, xfmr0="pass", tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS,
-                 ws=None):
+                 z0_line=DEFAULT_LINE_Z0, xfmr0="pass", tol=DEFAULT_ENGINE_TOLERANCE,
+                 max_iter=DEFAULT_ENGINE_MAX_ITERATIONS, flat_start=False, q_limits=False, refine=False, ws=None):
     """A solid fault at one bus (the command line's --node), with every
     bus's phase voltages and every branch's phase currents."""
+    del ws
     case = _case(case)
     if isinstance(bus, bool) or not isinstance(bus, numbers.Integral):
         raise TypeError("bus must be a bus number, got %r" % (bus,))
-    o = options(tol=tol, max_iter=max_iter, faults=faults, flat=flat, xd=xd, x2=x2, x0=x0, x0_open=x0_open,
-                z0_line=z0_line, xfmr0=xfmr0)
-    buses = case.network["bus_of_node"].tolist()
-    if int(bus) not in buses:
+    o = engine_options(tol=tol, max_iter=max_iter, flat_start=flat_start, q_limits=q_limits, faults=faults,
+                       flat=flat, xd=xd, x2=x2, x0=x0, x0_open=x0_open, z0_line=z0_line, xfmr0=xfmr0, refine=refine)
+    if int(bus) not in case.network["bus_of_node"].tolist():
         raise ValueError("bus %d is not in the network of %s" % (bus, case.source))
-    ws = _api._workspace(ws)
-    prefault, _ = _prefault(case, o, ws)
-    nodes = np.array([buses.index(int(bus)) + 1], dtype=np.int32)
-    return FaultDetail(case, int(bus), _native.faults(case._native, o, prefault, nodes, ws=ws))
+    o.detail_bus = int(bus)
+    return FaultDetail(case, int(bus), _fault_tables(case, o))
