@@ -7,17 +7,17 @@
 
 namespace {
 
-using orvek::frame::Rejection;
+using orvek::Message;
 
 constexpr std::string_view kName = "MatYR";
-constexpr Rejection kNinRange{1, "NIN = %(I1) must lie between 1 and 9999."};
-constexpr Rejection kNRange{2, "N = %(I1) must lie between 0 and 9999."};
-constexpr Rejection kEndPointer{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
-constexpr Rejection kIoldRange{4, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
-constexpr Rejection kRowPointer{5, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
-constexpr Rejection kColumn{6, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
-constexpr Rejection kEntries{7, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
-constexpr Rejection kInew{8, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kNinRange{1, "NIN = %(I1) must lie between 1 and 9999."};
+constexpr Message kNRange{2, "N = %(I1) must lie between 0 and 9999."};
+constexpr Message kEndPointer{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Message kIoldRange{4, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
+constexpr Message kRowPointer{5, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Message kColumn{6, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
+constexpr Message kEntries{7, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Message kInew{8, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
 orvek::assembly::ReductionStorage g_work;
 

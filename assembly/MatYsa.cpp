@@ -5,13 +5,13 @@
 
 namespace {
 
-using orvek::frame::Rejection;
+using orvek::Message;
 
 constexpr std::string_view kName = "MatYsa";
-constexpr Rejection kNRange{1, "N = %(I1) must lie between 1 and 9999."};
-constexpr Rejection kNbRange{2, "NB = %(I1) must not exceed 5000."};
-constexpr Rejection kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
-constexpr Rejection kEntries{4,
+constexpr Message kNRange{1, "N = %(I1) must lie between 1 and 9999."};
+constexpr Message kNbRange{2, "NB = %(I1) must not exceed 5000."};
+constexpr Message kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+constexpr Message kEntries{4,
                              "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
 
 orvek::assembly::BranchStorage g_branches;

@@ -9,14 +9,14 @@
 
 namespace {
 
-using orvek::frame::Rejection;
+using orvek::Message;
 
 constexpr std::string_view kName = "MatricaY";
-constexpr Rejection kNRange{1, "N = %(I1) must lie between 1 and 9999."};
-constexpr Rejection kNbRange{2, "NB = %(I1) must not exceed 5000."};
-constexpr Rejection kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
-constexpr Rejection kShuntNode{4, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kEntries{5,
+constexpr Message kNRange{1, "N = %(I1) must lie between 1 and 9999."};
+constexpr Message kNbRange{2, "NB = %(I1) must not exceed 5000."};
+constexpr Message kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+constexpr Message kShuntNode{4, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kEntries{5,
                              "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
 
 orvek::assembly::BranchStorage g_branches;

@@ -8,17 +8,17 @@
 
 namespace {
 
-using orvek::frame::Rejection;
+using orvek::Message;
 
 constexpr std::string_view kName = "MatricaYR";
-constexpr Rejection kNRange{1, "N = %(I1) must lie between 0 and 9998."};
-constexpr Rejection kEndPointer{2, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
-constexpr Rejection kIoldRange{3, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
-constexpr Rejection kRowPointer{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
-constexpr Rejection kColumn{5, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
-constexpr Rejection kEntries{6, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
-constexpr Rejection kInew{7, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kKref{8, "KREF = %(I1) must lie between 1 and N + 1 = %(I2)."};
+constexpr Message kNRange{1, "N = %(I1) must lie between 0 and 9998."};
+constexpr Message kEndPointer{2, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Message kIoldRange{3, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
+constexpr Message kRowPointer{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Message kColumn{5, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
+constexpr Message kEntries{6, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Message kInew{7, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kKref{8, "KREF = %(I1) must lie between 1 and N + 1 = %(I2)."};
 
 orvek::assembly::ReductionStorage g_work;
 

@@ -60,9 +60,9 @@ struct ReductionStorage {
 
 // The texts of a routine's checks on its branch input.
 struct BranchRejections {
-  const frame::Rejection &n_range;  // %(I1) = N
-  const frame::Rejection &nb_range; // %(I1) = NB
-  const frame::Rejection &node;     // NODES(%(I1), %(I2)) = %(I3), %(I4) = N
+  const Message &n_range;  // %(I1) = N
+  const Message &nb_range; // %(I1) = NB
+  const Message &node;     // NODES(%(I1), %(I2)) = %(I3), %(I4) = N
 };
 
 // N within 1..max_n, NB at most the branch capacity (NB <= 0 is left to the
@@ -122,7 +122,7 @@ template <std::int32_t LD> void WriteSplit(float *out, std::span<const Complex> 
 // The texts of the checks of an assembly routine.
 struct AssemblyRejections {
   BranchRejections branch;
-  const frame::Rejection &entries; // %(I1) = the number of entries the result needs
+  const Message &entries; // %(I1) = the number of entries the result needs
 };
 
 // The first half of every assembly routine: checks the branch input (and
@@ -188,11 +188,11 @@ void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, B
 }
 
 // The texts of the triplet-only assemblies (MatY, MatY_prekin).
-inline constexpr frame::Rejection kTripletNRange{1, "N = %(I1) must lie between 1 and 10000."};
-inline constexpr frame::Rejection kTripletNbRange{2, "NB = %(I1) must not exceed 5000."};
-inline constexpr frame::Rejection kTripletNodeRange{
+inline constexpr Message kTripletNRange{1, "N = %(I1) must lie between 1 and 10000."};
+inline constexpr Message kTripletNbRange{2, "NB = %(I1) must not exceed 5000."};
+inline constexpr Message kTripletNodeRange{
     3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
-inline constexpr frame::Rejection kTripletEntries{
+inline constexpr Message kTripletEntries{
     4, "The matrix needs NZ = %(I1) entries; the triplet list holds at most 10000."};
 
 // MatY and MatY_prekin: the triplet list of the branches (istat null: all in
@@ -214,11 +214,11 @@ inline void AssembleTripletList(std::string_view name, BranchStorage &st, std::i
 
 // The texts of a reduction's checks on its row-indexed input.
 struct ReductionRejections {
-  const frame::Rejection &end_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
-  const frame::Rejection &iold;        // IOLD(%(I1)) = %(I2), bound %(I3)
-  const frame::Rejection &row_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
-  const frame::Rejection &column;      // IJA(%(I1)) = %(I2), bound %(I3)
-  const frame::Rejection &inew;        // INEW(%(I1)) = %(I2), bound %(I3) = N
+  const Message &end_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
+  const Message &iold;        // IOLD(%(I1)) = %(I2), bound %(I3)
+  const Message &row_pointer; // IJA(%(I1)) = %(I2), bounds %(I3)..%(I4)
+  const Message &column;      // IJA(%(I1)) = %(I2), bound %(I3)
+  const Message &inew;        // INEW(%(I1)) = %(I2), bound %(I3) = N
 };
 
 // Checks a row-indexed input of n_in nodes and the rows IOLD(1..N) that a

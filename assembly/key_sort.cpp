@@ -153,18 +153,14 @@ private:
 template <bool kCarry, class Key>
 void SortKeys(ErrorModule &err, std::string_view name, std::string_view length_message, std::int32_t n,
               const Key *ia, Key *ib, std::int32_t *iperm) {
-  err.E1PSH(name);
+  ErrorFrame frame(err, name);
   if (n >= 1 && ia != ib) std::memmove(ib, ia, static_cast<std::size_t>(n) * sizeof *ib);
   if (n < 1) {
     err.SetIntegerPlaceholder(1, n);
     err.E1MES(kTerminal, kLengthCode, length_message);
   }
-  if (err.N1RCD(0) != 0) {
-    err.E1POP(name);
-    return;
-  }
+  if (err.N1RCD(0) != 0) return;
   Sorter<kCarry, Key>(ib, iperm).Run(n);
-  err.E1POP(name);
 }
 
 } // namespace

@@ -7,25 +7,17 @@
 
 namespace orvek::frame {
 
-ArgumentGuard::ArgumentGuard(ErrorModule &err, std::string_view routine) : err_(err), routine_(routine) {
-  err_.E1PSH(routine_);
-}
+ArgumentGuard::ArgumentGuard(ErrorModule &err, std::string_view routine) : err_(err), frame_(err, routine) {}
 
-ArgumentGuard::~ArgumentGuard() {
-  if (!left_) passed();
-}
-
-bool ArgumentGuard::reject_if(bool bad, const Rejection &rejection,
+bool ArgumentGuard::reject_if(bool bad, const Message &rejection,
                               std::initializer_list<std::int32_t> values) {
   if (!bad) return true;
-  std::int32_t index = 1;
-  for (const std::int32_t value : values) err_.SetIntegerPlaceholder(index++, value);
-  err_.E1MES(kTerminal, rejection.code, rejection.text);
+  Raise(err_, kTerminal, rejection, values);
   failed_ = true;
   return false;
 }
 
-bool ArgumentGuard::end_nodes_in_range(const Rejection &rejection, const std::int32_t *nodes, std::int32_t nb,
+bool ArgumentGuard::end_nodes_in_range(const Message &rejection, const std::int32_t *nodes, std::int32_t nb,
                                        std::int32_t n) {
   const Mat<const std::int32_t, kLdBranch> ends(nodes);
   for (std::int32_t end = 1; end <= 2; ++end) {
@@ -38,10 +30,7 @@ bool ArgumentGuard::end_nodes_in_range(const Rejection &rejection, const std::in
 }
 
 bool ArgumentGuard::passed() {
-  if (!left_) {
-    left_ = true;
-    err_.E1POP(routine_);
-  }
+  frame_.leave();
   return !failed_;
 }
 

@@ -14,23 +14,15 @@
 
 namespace orvek::frame {
 
-// One rejection of a routine's message table: its code and its text, with
-// integer placeholders %(I1).. filled from the values given to the check.
-struct Rejection {
-  std::int32_t code;
-  std::string_view text;
-};
-
 class ArgumentGuard {
 public:
   ArgumentGuard(ErrorModule &err, std::string_view routine);
   ArgumentGuard(const ArgumentGuard &) = delete;
   ArgumentGuard &operator=(const ArgumentGuard &) = delete;
-  ~ArgumentGuard();
 
   // Raises the rejection when bad is true; values fill %(I1), %(I2), ...
   // Returns !bad so that loops can stop at the first offence.
-  bool reject_if(bool bad, const Rejection &rejection, std::initializer_list<std::int32_t> values = {});
+  bool reject_if(bool bad, const Message &rejection, std::initializer_list<std::int32_t> values = {});
 
   // Leaves the error frame (where a stop takes effect) and tells whether
   // every check passed; call once, after the last check.
@@ -40,14 +32,13 @@ public:
   // ends, in ascending b) lies in 1..n; the rejection's placeholders are
   // %(I1) = b, %(I2) = end, %(I3) = the node, %(I4) = n. Stops at the first
   // offence; nb <= 0 checks nothing. NODES has the branch leading dimension.
-  bool end_nodes_in_range(const Rejection &rejection, const std::int32_t *nodes, std::int32_t nb,
+  bool end_nodes_in_range(const Message &rejection, const std::int32_t *nodes, std::int32_t nb,
                           std::int32_t n);
 
 private:
   ErrorModule &err_;
-  std::string_view routine_;
+  ErrorFrame frame_;
   bool failed_ = false;
-  bool left_ = false;
 };
 
 } // namespace orvek::frame

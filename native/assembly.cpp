@@ -10,17 +10,16 @@
 namespace orvek {
 namespace {
 
-using frame::Rejection;
 using native::Checks;
 using native::Count;
 using native::Size;
 
-constexpr Rejection kNodes{1, "N = %(I1) must be at least 1."};
-constexpr Rejection kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
-constexpr Rejection kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kShuntSize{4, "%(L1) holds %(I1) values; it must hold NSH = %(I2), one per shunt."};
-constexpr Rejection kShuntNode{5, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kTooManyEntries{6, "NB = %(I1) branches and N = %(I2) nodes give more than 2147483647 entries."};
+constexpr Message kNodes{1, "N = %(I1) must be at least 1."};
+constexpr Message kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
+constexpr Message kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kShuntSize{4, "%(L1) holds %(I1) values; it must hold NSH = %(I2), one per shunt."};
+constexpr Message kShuntNode{5, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kTooManyEntries{6, "NB = %(I1) branches and N = %(I2) nodes give more than 2147483647 entries."};
 
 // N, the branch arrays and their ends; the shunts when given.
 void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32_t n, const BranchView &br,

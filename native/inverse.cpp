@@ -13,21 +13,20 @@
 namespace orvek::native {
 namespace {
 
-using frame::Rejection;
 
-constexpr Rejection kPermutations{11, "IPVT and JPVT of the %(L1) factor set must each hold the integers 1 to N = %(I1)."};
-constexpr Rejection kWrongSide{
+constexpr Message kPermutations{11, "IPVT and JPVT of the %(L1) factor set must each hold the integers 1 to N = %(I1)."};
+constexpr Message kWrongSide{
     12, "Entry %(I1) of the %(L1) factor set lies at row %(I2), column %(I3), on the wrong side of the diagonal "
         "for its part of the factors."};
-constexpr Rejection kNoDiagonal{13, "Row %(I1) of U in the %(L1) factor set has no diagonal entry."};
-constexpr Rejection kMatrixOrder{14, "The %(L1) matrix has order %(I1); it must have N = %(I2)."};
-constexpr Rejection kMatrixSizes{
+constexpr Message kNoDiagonal{13, "Row %(I1) of U in the %(L1) factor set has no diagonal entry."};
+constexpr Message kMatrixOrder{14, "The %(L1) matrix has order %(I1); it must have N = %(I2)."};
+constexpr Message kMatrixSizes{
     15, "IROW, JCOL and the values of the %(L1) matrix hold %(I1), %(I2) and %(I3) entries; they must be equal."};
-constexpr Rejection kMatrixEntry{16, "Entry %(I1) of the %(L1) matrix lies at row %(I2), column %(I3), outside 1..N."};
-constexpr Rejection kNotFactored{
+constexpr Message kMatrixEntry{16, "Entry %(I1) of the %(L1) matrix lies at row %(I2), column %(I3), outside 1..N."};
+constexpr Message kNotFactored{
     17, "The %(L1) matrix has entries outside the pattern of its factor set: it is not the matrix the set was "
         "computed from."};
-constexpr Rejection kNoNodeDiagonal{
+constexpr Message kNoNodeDiagonal{
     18, "The %(L1) matrix has no entry at row and column %(I1): the driving-point impedance of that node is not "
         "defined by its factors."};
 

@@ -146,10 +146,10 @@ class Checks {
 public:
   Checks(CallScope &scope, std::string_view routine) : err_(scope.err()), guard_(err_, routine) {}
   // True when the check passed.
-  bool require(bool good, const frame::Rejection &r, std::initializer_list<std::int32_t> values = {}) {
+  bool require(bool good, const Message &r, std::initializer_list<std::int32_t> values = {}) {
     return guard_.reject_if(!good, r, values);
   }
-  bool require_named(bool good, std::string_view name, const frame::Rejection &r,
+  bool require_named(bool good, std::string_view name, const Message &r,
                      std::initializer_list<std::int32_t> values = {}) {
     if (!good) err_.SetTextPlaceholder(1, name);
     return guard_.reject_if(!good, r, values);
@@ -180,16 +180,16 @@ inline assembly::BranchOrder WideBranchOrder(Workspace::Impl &ws, std::size_t nb
 // Checks shared by the calls that read branch ends or a row-indexed matrix;
 // they stop at the first offence.
 struct EndRejections {
-  const frame::Rejection &size; // %(L1) holds %(I1), NB = %(I2)
-  const frame::Rejection &node; // %(L1)(%(I1)) = %(I2), N = %(I3)
+  const Message &size; // %(L1) holds %(I1), NB = %(I2)
+  const Message &node; // %(L1)(%(I1)) = %(I2), N = %(I3)
 };
 bool CheckEnds(Checks &checks, const EndRejections &texts, std::int32_t n, std::span<const std::int32_t> from,
                std::span<const std::int32_t> to);
 
 struct RowIndexedRejections {
-  const frame::Rejection &shape;   // ija/sa sizes, %(I1) = N
-  const frame::Rejection &pointer; // IJA(%(I1)) = %(I2) out of order
-  const frame::Rejection &column;  // IJA(%(I1)) = %(I2), N = %(I3)
+  const Message &shape;   // ija/sa sizes, %(I1) = N
+  const Message &pointer; // IJA(%(I1)) = %(I2) out of order
+  const Message &column;  // IJA(%(I1)) = %(I2), N = %(I3)
 };
 bool CheckRowIndexed(Checks &checks, const RowIndexedRejections &texts, const RowIndexed &y);
 

@@ -10,20 +10,19 @@
 namespace orvek {
 namespace {
 
-using frame::Rejection;
 using native::Checks;
 using native::Count;
 using native::Size;
 
-constexpr Rejection kMatrixShape{
+constexpr Message kMatrixShape{
     1, "The row-indexed matrix of order N = %(I1) needs IJA(1) = N + 2 and at least N + 1 index values."};
-constexpr Rejection kMatrixPointer{2, "IJA(%(I1)) = %(I2) is out of order or beyond the stored positions."};
-constexpr Rejection kMatrixColumn{3, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kVectorSize{4, "%(L1) holds %(I1) values; it must hold %(I2)."};
-constexpr Rejection kReference{5, "KREF = %(I1) must lie between 1 and the order of the matrix, %(I2)."};
-constexpr Rejection kOldNode{6, "IOLD(%(I1)) = %(I2) must lie between 1 and the order of the matrix, %(I3)."};
-constexpr Rejection kNewNode{7, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kTooManyEntries{8, "The reduced matrix needs more than 2147483647 entries."};
+constexpr Message kMatrixPointer{2, "IJA(%(I1)) = %(I2) is out of order or beyond the stored positions."};
+constexpr Message kMatrixColumn{3, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kVectorSize{4, "%(L1) holds %(I1) values; it must hold %(I2)."};
+constexpr Message kReference{5, "KREF = %(I1) must lie between 1 and the order of the matrix, %(I2)."};
+constexpr Message kOldNode{6, "IOLD(%(I1)) = %(I2) must lie between 1 and the order of the matrix, %(I3)."};
+constexpr Message kNewNode{7, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kTooManyEntries{8, "The reduced matrix needs more than 2147483647 entries."};
 
 // The matrix, the sizes of the numbering vectors (iold holds the N new
 // nodes, idrop when given and inew one value per old node), KREF when no

@@ -14,22 +14,21 @@
 namespace orvek {
 namespace {
 
-using frame::Rejection;
 using native::Checks;
 using native::Count;
 using native::Size;
 
-constexpr Rejection kNodeCount{1, "N = %(I1) must be at least 1."};
-constexpr Rejection kNodeArray{2, "%(L1) holds %(I1) values; it must hold N = %(I2), one per node."};
-constexpr Rejection kFaultNode{3, "K = %(I1) must lie between 1 and N = %(I2)."};
-constexpr Rejection kStudyNode{4, "NODES(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kFactorOrder{5, "The %(L1) factor set has order %(I1); it must have N = %(I2)."};
-constexpr Rejection kBranchSize{6, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
-constexpr Rejection kBranchEnd{7, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kMatrixShape{
+constexpr Message kNodeCount{1, "N = %(I1) must be at least 1."};
+constexpr Message kNodeArray{2, "%(L1) holds %(I1) values; it must hold N = %(I2), one per node."};
+constexpr Message kFaultNode{3, "K = %(I1) must lie between 1 and N = %(I2)."};
+constexpr Message kStudyNode{4, "NODES(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kFactorOrder{5, "The %(L1) factor set has order %(I1); it must have N = %(I2)."};
+constexpr Message kBranchSize{6, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
+constexpr Message kBranchEnd{7, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kMatrixShape{
     8, "The row-indexed matrix of order N = %(I1) needs IJA(1) = N + 2 and at least N + 1 index values."};
-constexpr Rejection kMatrixPointer{9, "IJA(%(I1)) = %(I2) is out of order or beyond the stored positions."};
-constexpr Rejection kMatrixColumn{10, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kMatrixPointer{9, "IJA(%(I1)) = %(I2) is out of order or beyond the stored positions."};
+constexpr Message kMatrixColumn{10, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
 bool NodeArrays(Checks &checks, std::int32_t n,
                 std::initializer_list<std::pair<std::string_view, std::size_t>> arrays) {

@@ -21,28 +21,27 @@
 namespace orvek {
 namespace {
 
-using frame::Rejection;
 using native::Checks;
 using native::Count;
 using native::Size;
 using sparse::Wide;
 
 constexpr std::string_view kFactorName = "Factor";
-constexpr Rejection kTripletSizes{
+constexpr Message kTripletSizes{
     1, "IROW holds %(I1) and JCOL %(I2) entries; both must hold NZ = %(I3), one per value."};
-constexpr Rejection kFactorRoom{2, "NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds 2147483647."};
-constexpr Rejection kFactorMemory{
+constexpr Message kFactorRoom{2, "NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds 2147483647."};
+constexpr Message kFactorMemory{
     3, "The factor storage of 3*NZ entries for NZ = %(I1) and the pivots of N = %(I2) cannot be allocated."};
-constexpr Rejection kRoomOption{
+constexpr Message kRoomOption{
     4, "MAX_ENTRIES = %(I1) must be at least 3*NZ = %(I2), and 15*N + 5*MAX_ENTRIES (N = %(I3)) at most 2147483647."};
 
 constexpr std::string_view kSolveName = "Solve";
-constexpr Rejection kIncomplete{
+constexpr Message kIncomplete{
     1, "The factor set holds no factors: its factorization ended with a warning, or it was never computed."};
-constexpr Rejection kFactorShape{
+constexpr Message kFactorShape{
     2, "The factor set is inconsistent: NFAC = %(I1), NL = %(I2), N = %(I3) do not match its arrays."};
-constexpr Rejection kFactorIndex{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Rejection kVectorSize{4, "%(L1) holds %(I1) values; it must hold N = %(I2)."};
+constexpr Message kFactorIndex{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kVectorSize{4, "%(L1) holds %(I1) values; it must hold N = %(I2)."};
 
 template <class T>
 FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a, const FactorOptions &o) try {
@@ -215,9 +214,9 @@ void SolveImpl(Workspace &ws, const FactorSet<T> &f, std::span<const T> b, std::
 }
 
 constexpr std::string_view kRefinedName = "SolveRefined";
-constexpr Rejection kMatrixOrder{5, "The matrix has order %(I1); its factor set has N = %(I2)."};
-constexpr Rejection kMatrixSizes{6, "IROW, JCOL and the values hold %(I1), %(I2) and %(I3) entries; they must be equal."};
-constexpr Rejection kMatrixEntry{7, "Entry %(I1) of the matrix lies at row %(I2), column %(I3), outside 1..N."};
+constexpr Message kMatrixOrder{5, "The matrix has order %(I1); its factor set has N = %(I2)."};
+constexpr Message kMatrixSizes{6, "IROW, JCOL and the values hold %(I1), %(I2) and %(I3) entries; they must be equal."};
+constexpr Message kMatrixEntry{7, "Entry %(I1) of the matrix lies at row %(I2), column %(I3), outside 1..N."};
 
 template <class T>
 RefinedSolution<Wide<T>> SolveRefinedImpl(Workspace &ws, const FactorSet<T> &f, const TripletMatrix<T> &a,

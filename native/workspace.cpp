@@ -50,14 +50,14 @@ const Report kNoReport{};
 
 // Errors of the native layer itself (not of an exported routine's checks).
 constexpr std::string_view kWorkspaceRoutine = "Workspace";
-constexpr frame::Rejection kMovedFrom{
+constexpr Message kMovedFrom{
     1, "The workspace was moved from; assign a Workspace to it before using it again."};
-constexpr frame::Rejection kInUse{
+constexpr Message kInUse{
     2, "The workspace is serving another call (on another thread); a workspace serves one call at a time."};
 constexpr std::string_view kMemoryRoutine = "Memory";
-constexpr frame::Rejection kOutOfMemory{1, "The call needs more memory than could be obtained (%(L1))."};
+constexpr Message kOutOfMemory{1, "The call needs more memory than could be obtained (%(L1))."};
 
-[[noreturn]] void ThrowOwn(std::string_view call, std::string_view routine, const frame::Rejection &r,
+[[noreturn]] void ThrowOwn(std::string_view call, std::string_view routine, const Message &r,
                            std::string_view detail = {}) {
   std::string message(r.text);
   if (const auto at = message.find("%(L1)"); at != std::string::npos) message.replace(at, 5, detail);

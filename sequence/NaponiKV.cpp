@@ -87,8 +87,8 @@ FaultCurrents SolidFault(std::int32_t n, std::int32_t itype, std::int32_t k, con
 namespace {
 
 constexpr std::string_view kRoutine = "NaponiKV";
-constexpr frame::Rejection kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
-constexpr frame::Rejection kFaultNodeOutOfRange{2, "K = %(I1) must lie between 1 and N = %(I2)."};
+constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kFaultNodeOutOfRange{2, "K = %(I1) must lie between 1 and N = %(I2)."};
 
 Complex work_e[kMaxNodes];
 Complex work_z0[kMaxNodes];

@@ -27,7 +27,7 @@ void SequenceToPhaseInPlace(std::int32_t n, std::span<Complex> x0_to_xa, std::sp
 namespace {
 
 constexpr std::string_view kRoutine = "SimFaz";
-constexpr frame::Rejection kTooManyEntries{1, "N = %(I1) must not exceed 5000."};
+constexpr Message kTooManyEntries{1, "N = %(I1) must not exceed 5000."};
 
 // One work array per sequence; each becomes the matching phase in place.
 Complex work0[kMaxBranches];

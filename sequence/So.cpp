@@ -27,11 +27,11 @@ Complex NodePower(std::int32_t k, std::span<const Complex> v, std::span<const Co
 namespace {
 
 constexpr std::string_view kRoutine = "So";
-constexpr frame::Rejection kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
-constexpr frame::Rejection kNodeOutOfRange{2, "K = %(I1) must lie between 1 and N = %(I2)."};
-constexpr frame::Rejection kEndPointerOutOfRange{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and 10001."};
-constexpr frame::Rejection kRowPointerOutOfRange{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
-constexpr frame::Rejection kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kNodeOutOfRange{2, "K = %(I1) must lie between 1 and N = %(I2)."};
+constexpr Message kEndPointerOutOfRange{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and 10001."};
+constexpr Message kRowPointerOutOfRange{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
+constexpr Message kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
 // The end pointer may be one past the last value position.
 constexpr std::int32_t kMaxEndPointer = kMaxNonzeros + 1;

@@ -31,9 +31,9 @@ template <std::int32_t LD> void CopyOut(std::span<const Complex> work, std::int3
 
 // Rejections of a routine that reads NB branches and N node voltages.
 struct BranchRejections {
-  frame::Rejection too_many_branches; // I1 = NB
-  frame::Rejection too_many_nodes;    // I1 = N
-  frame::Rejection node_out_of_range; // I1 = branch, I2 = end, I3 = node, I4 = N
+  Message too_many_branches; // I1 = NB
+  Message too_many_nodes;    // I1 = N
+  Message node_out_of_range; // I1 = branch, I2 = end, I3 = node, I4 = N
 };
 
 // NB within the branch capacity, N within the node capacity, and, for

@@ -20,9 +20,9 @@
 namespace {
 
 using orvek::Complex;
-using orvek::frame::Rejection;
+using orvek::Message;
 
-constexpr Rejection kBscRejections[] = {
+constexpr Message kBscRejections[] = {
     {1, "N = %(I1) must not exceed 1000."},
     {2, "NFAC = %(I1) must not exceed 30000."},
     {3, "NL = %(I1) must not exceed NFAC = %(I2)."},

@@ -18,10 +18,10 @@
 
 namespace {
 
-using orvek::frame::Rejection;
+using orvek::Message;
 
 // Code 1 (an order beyond a static copy of the permutations) is retired.
-constexpr Rejection kBsrRejections[] = {
+constexpr Message kBsrRejections[] = {
     {2, "NL = %(I1) must not exceed NFAC = %(I2)."},
     {3, "IRFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."},
     {4, "JCFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."},

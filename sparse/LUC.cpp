@@ -16,9 +16,9 @@
 namespace {
 
 using orvek::Complex;
-using orvek::frame::Rejection;
+using orvek::Message;
 
-constexpr Rejection kLucRejections[] = {
+constexpr Message kLucRejections[] = {
     {1, "NZ = %(I1) must not exceed 10000."},
 };
 

@@ -12,12 +12,12 @@
 
 namespace {
 
-using orvek::frame::Rejection;
+using orvek::Message;
 
 // The factor capacity 3*NZ must be a 32-bit count.
 constexpr std::int32_t kMaxTriplets = std::numeric_limits<std::int32_t>::max() / orvek::sparse::kDefaultFillFactor;
 
-constexpr Rejection kLurRejections[] = {
+constexpr Message kLurRejections[] = {
     {1, "NZ = %(I1) must not exceed 715827882."},
 };
 static_assert(kMaxTriplets == 715827882);

@@ -12,9 +12,9 @@ namespace orvek::sparse {
 
 // The rejections a solve entry point raises for its factor set.
 struct FactorSetRejections {
-  frame::Rejection nl_beyond_nfac; // "NL = %(I1) must not exceed NFAC = %(I2)."
-  frame::Rejection row;            // "IRFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."
-  frame::Rejection column;         // "JCFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."
+  Message nl_beyond_nfac; // "NL = %(I1) must not exceed NFAC = %(I2)."
+  Message row;            // "IRFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."
+  Message column;         // "JCFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."
 };
 
 // True when N and NFAC keep within the capacities (max_nfac 0: no limit

@@ -87,12 +87,6 @@ constexpr std::int32_t kHoldDirect = 2;
 // Largest order whose position keys (JCOL-1)*N + IROW fit a 32-bit integer.
 constexpr std::int32_t kMaxKeyedOrder = 46340;
 
-void Raise(ErrorModule &err, std::int32_t type, const Message &m, std::initializer_list<std::int32_t> ints = {}) {
-  std::int32_t index = 1;
-  for (const std::int32_t v : ints) err.SetIntegerPlaceholder(index++, v);
-  err.E1MES(type, m.code, m.text);
-}
-
 // A check loop lists at most this many offences of one kind; any further
 // ones are counted and named by one closing message, so an order of
 // millions with one triplet prints a bounded text before the stop.

@@ -28,12 +28,6 @@ constexpr Message kSolveJpvt{6, "The array JPVT does not contain the integers fr
 constexpr std::int32_t kPathDirect = 1;
 constexpr std::int32_t kPathTransposed = 2;
 
-void Raise(ErrorModule &err, const Message &m, std::initializer_list<std::int32_t> ints = {}) {
-  std::int32_t index = 1;
-  for (const std::int32_t v : ints) err.SetIntegerPlaceholder(index++, v);
-  err.E1MES(kTerminal, m.code, m.text);
-}
-
 // The sum test of a permutation vector: S = N(N+1)/2 as a real, every
 // entry subtracted from it in single precision, in order; a remainder other
 // than zero fails. Rounding may hide a wrong sum (its entries then meet the
@@ -60,8 +54,8 @@ bool PermuteVector(ErrorModule &err, std::int32_t n, std::span<const T> x, std::
                    std::int32_t ipath, std::span<T> xpermu) {
   using Tr = SparseTraits<T>;
   err.E1PSH(Tr::kPermute);
-  if (n <= 0) Raise(err, kPermuteLength, {n});
-  if (ipath != kPathDirect && ipath != kPathTransposed) Raise(err, kPermutePath, {ipath});
+  if (n <= 0) Raise(err, kTerminal, kPermuteLength, {n});
+  if (ipath != kPathDirect && ipath != kPathTransposed) Raise(err, kTerminal, kPermutePath, {ipath});
   for (std::int32_t i = 0; i < n; ++i) xpermu[i] = x[i];
   if (n == 1) {
     const bool ok = err.N1RCD(0) == 0;
@@ -72,7 +66,7 @@ bool PermuteVector(ErrorModule &err, std::int32_t n, std::span<const T> x, std::
   for (std::int32_t i = 0; i < n; ++i) {
     const std::int32_t v = ipermu[i];
     if (v < 1 || v > n)
-      Raise(err, kPermuteEntry, {i + 1, n, v});
+      Raise(err, kTerminal, kPermuteEntry, {i + 1, n, v});
     else
       ipermu[i] = -v;
   }
@@ -129,14 +123,14 @@ bool SolveFactored(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int
                    std::int32_t ipath, std::span<T> x, bool multipliers_required) {
   using Tr = SparseTraits<T>;
   err.E1PSH(Tr::kSolve);
-  if (n < 1) Raise(err, kSolveOrder, {n});
-  if (nfac < 1) Raise(err, kSolveNfac, {nfac});
-  if (multipliers_required && nl < 1) Raise(err, kSolveNl, {nl});
-  if (ipath != kPathDirect && ipath != kPathTransposed) Raise(err, kSolvePath, {ipath});
+  if (n < 1) Raise(err, kTerminal, kSolveOrder, {n});
+  if (nfac < 1) Raise(err, kTerminal, kSolveNfac, {nfac});
+  if (multipliers_required && nl < 1) Raise(err, kTerminal, kSolveNl, {nl});
+  if (ipath != kPathDirect && ipath != kPathTransposed) Raise(err, kTerminal, kSolvePath, {ipath});
   if (err.N1RCD(0) == 0) {
     const auto order = static_cast<std::size_t>(n);
-    if (SumTestFails(ipvt.first(order), n)) Raise(err, kSolveIpvt);
-    if (SumTestFails(jpvt.first(order), n)) Raise(err, kSolveJpvt);
+    if (SumTestFails(ipvt.first(order), n)) Raise(err, kTerminal, kSolveIpvt);
+    if (SumTestFails(jpvt.first(order), n)) Raise(err, kTerminal, kSolveJpvt);
   }
   if (err.N1RCD(0) != 0) {
     err.E1POP(Tr::kSolve);

@@ -12,14 +12,9 @@
 #include <string_view>
 
 #include "support/complex.hpp"
+#include "support/error_module.hpp"
 
 namespace orvek::sparse {
-
-// A message of a routine's table: its code and its text.
-struct Message {
-  std::int32_t code;
-  std::string_view text;
-};
 
 // Parameter layout of IPARAM(6) and RPARAM(5) (0-based positions).
 inline constexpr std::size_t kIparamDefaultsFlag = 0; // IPARAM(1): 0 = apply defaults

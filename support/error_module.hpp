@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -86,6 +87,48 @@ private:
 
 public:
   ~ErrorModule();
+};
+
+// One coded message of a routine's table: its code and its text, with
+// integer placeholders %(I1).. filled from the values it is raised with.
+struct Message {
+  std::int32_t code;
+  std::string_view text;
+};
+
+// Records message m with error type `type` at the current level, the values
+// filling %(I1), %(I2), ... in order.
+inline void Raise(ErrorModule &err, std::int32_t type, const Message &m,
+                  std::initializer_list<std::int32_t> values = {}) {
+  std::int32_t index = 1;
+  for (const std::int32_t value : values) err.SetIntegerPlaceholder(index++, value);
+  err.E1MES(type, m.code, m.text);
+}
+
+// One routine's level on the error stack: entered on construction, left on
+// leave() or at the end of the scope, whichever comes first. Leaving is where
+// a pending error prints and, if its type says so, stops; every routine
+// enters and leaves the stack through this type, so no exit path can skip
+// the pop.
+class ErrorFrame {
+public:
+  ErrorFrame(ErrorModule &err, std::string_view name) : err_(err), name_(name) { err_.E1PSH(name_); }
+  ErrorFrame(const ErrorFrame &) = delete;
+  ErrorFrame &operator=(const ErrorFrame &) = delete;
+  ~ErrorFrame() { leave(); }
+
+  // Leaves the level now (once; later calls do nothing).
+  void leave() {
+    if (entered_) {
+      entered_ = false;
+      err_.E1POP(name_);
+    }
+  }
+
+private:
+  ErrorModule &err_;
+  std::string_view name_;
+  bool entered_ = true;
 };
 
 // The process-wide error state of the exported routines.

@@ -86,10 +86,9 @@ std::int32_t IMACH(std::int32_t n) {
 
 float AMACH(ErrorModule &err, std::int32_t n) {
   if (n < 1 || n > kRealConstants) {
-    err.E1PSH(kAmachName);
+    ErrorFrame frame(err, kAmachName);
     err.SetIntegerPlaceholder(1, n);
     err.E1MES(kTerminal, kAmachCode, kAmachMessage);
-    err.E1POP(kAmachName);
     n = kNanIndex;
   }
   return std::bit_cast<float>(kRealBits[static_cast<std::size_t>(n - 1)]);

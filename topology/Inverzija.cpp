@@ -14,7 +14,7 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "Inverzija";
-constexpr frame::Rejection kOrderTooLarge{1, "N = %(I1) must not exceed 100."};
+constexpr Message kOrderTooLarge{1, "N = %(I1) must not exceed 100."};
 
 Complex matrix[kDenseOrder * kDenseOrder];
 

@@ -14,10 +14,10 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "MAUX";
-constexpr frame::Rejection kTooManyBranches{1, "NB = %(I1) must not exceed 2499."};
-constexpr frame::Rejection kNodeOutOfRange{2,
+constexpr Message kTooManyBranches{1, "NB = %(I1) must not exceed 2499."};
+constexpr Message kNodeOutOfRange{2,
                                            "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
-constexpr frame::Rejection kListsTooLong{
+constexpr Message kListsTooLong{
     3, "N = %(I1) is too large: N + 1 + 2*NB must not exceed 2147483647 with NB = %(I2)."};
 
 constexpr std::int32_t kTableRows = kMaxBranches; // 2*NB entry rows and one sentinel row

@@ -16,12 +16,12 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "MNOZI";
-constexpr frame::Rejection kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
-constexpr frame::Rejection kFirstPointer{2, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
-constexpr frame::Rejection kPointerOrder{3, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
-constexpr frame::Rejection kTooManyPositions{
+constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kFirstPointer{2, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
+constexpr Message kPointerOrder{3, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
+constexpr Message kTooManyPositions{
     4, "IJA(N+1) - 1 = %(I1) stored positions exceed the 10000 positions of SA."};
-constexpr frame::Rejection kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
 Complex values[kMaxNonzeros];
 Complex voltages[kMaxNodes];

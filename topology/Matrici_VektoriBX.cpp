@@ -20,11 +20,11 @@ constexpr std::string_view kRoutine = "Matrici_VektoriBX";
 // in a 32-bit integer.
 constexpr std::int32_t kMaxKeyedNodes = 46340;
 
-constexpr frame::Rejection kTooManyBranches{1, "NB = %(I1) must not exceed 5000."};
-constexpr frame::Rejection kTooManyNodes{
+constexpr Message kTooManyBranches{1, "NB = %(I1) must not exceed 5000."};
+constexpr Message kTooManyNodes{
     2, "N = %(I1) must not exceed 46340, the largest node count whose branch keys fit in 32 bits."};
-constexpr frame::Rejection kNpqOutOfRange{3, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
-constexpr frame::Rejection kNodeOutOfRange{4,
+constexpr Message kNpqOutOfRange{3, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
+constexpr Message kNodeOutOfRange{4,
                                            "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 
 std::int32_t order_perm[kMaxBranches];

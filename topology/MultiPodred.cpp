@@ -18,25 +18,25 @@ namespace {
 
 constexpr std::string_view kRoutine = "MultiPodred";
 
-constexpr frame::Rejection kNodesTooFew{1, "N = %(I1) must be at least 1."};
-constexpr frame::Rejection kNodesTooMany{
+constexpr Message kNodesTooFew{1, "N = %(I1) must be at least 1."};
+constexpr Message kNodesTooMany{
     2,
     "N = %(I1) must not exceed 6000: with at most 5000 branches more nodes form more than 1000 components."};
-constexpr frame::Rejection kFirstPointer{3, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
-constexpr frame::Rejection kPointerOrder{4, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
-constexpr frame::Rejection kListsTooLong{
+constexpr Message kFirstPointer{3, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
+constexpr Message kPointerOrder{4, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
+constexpr Message kListsTooLong{
     5,
     "The lists hold IJA(N+1) - IJA(1) = %(I1) entries; at most 10000, two for each of 5000 branches, fit."};
-constexpr frame::Rejection kNeighbourOutOfRange{6, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr frame::Rejection kBranchOutOfRange{
+constexpr Message kNeighbourOutOfRange{6, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+constexpr Message kBranchOutOfRange{
     7, "IBR(%(I1)) = %(I2) must lie between 1 and NB = %(I3), half the number of list entries."};
-constexpr frame::Rejection kBranchCount{
+constexpr Message kBranchCount{
     8, "Branch %(I1) occurs %(I2) times in IBR; every branch must occur exactly twice, once at each end."};
-constexpr frame::Rejection kUnmatchedEntry{
+constexpr Message kUnmatchedEntry{
     9,
     "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
     "of node %(I2)."};
-constexpr frame::Rejection kTooManyComponents{
+constexpr Message kTooManyComponents{
     10, "The network of N = %(I1) nodes and NB = %(I2) branches has more than 1000 components."};
 
 // Work storage: the ordering is formed here first.

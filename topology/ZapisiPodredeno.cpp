@@ -18,18 +18,18 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "ZapisiPodredeno";
-constexpr frame::Rejection kTooManyComponents{1, "NC = %(I1) must not exceed 50."};
-constexpr frame::Rejection kNodeCount{
+constexpr Message kTooManyComponents{1, "NC = %(I1) must not exceed 50."};
+constexpr Message kNodeCount{
     2, "Component %(I1) has CNT(%(I1), 1) - CNT(%(I2), 1) = %(I3) nodes; it must have between 1 and 1000."};
-constexpr frame::Rejection kBranchCount{
+constexpr Message kBranchCount{
     3,
     "Component %(I1) has CNT(%(I1), 2) - CNT(%(I2), 2) = %(I3) branches; it must have between 0 and 1000."};
-constexpr frame::Rejection kChordCount{4, "Component %(I1) has %(I2) chords; it must have at most 150."};
-constexpr frame::Rejection kChordOutOfRange{
+constexpr Message kChordCount{4, "Component %(I1) has %(I2) chords; it must have at most 150."};
+constexpr Message kChordOutOfRange{
     5, "BL(%(I1)) = %(I2), a chord of component %(I3), must lie between 1 and 5000."};
-constexpr frame::Rejection kNodeTotal{
+constexpr Message kNodeTotal{
     6, "CNT(%(I1), 1) = %(I2) must not exceed 6000, the length of ORD and PAR."};
-constexpr frame::Rejection kBranchTotal{7, "CNT(%(I1), 2) = %(I2) must not exceed 5000, the length of BL."};
+constexpr Message kBranchTotal{7, "CNT(%(I1), 2) = %(I2) must not exceed 5000, the length of BL."};
 
 ComponentRecord records[kMaxComponentRecords];
 

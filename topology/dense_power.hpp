@@ -14,7 +14,7 @@
 
 namespace orvek::topology {
 
-inline constexpr frame::Rejection kDenseOrderTooLarge{1, "N = %(I1) must not exceed 100."};
+inline constexpr Message kDenseOrderTooLarge{1, "N = %(I1) must not exceed 100."};
 
 // Work storage of one dense power routine.
 struct DensePowerWork {
