@@ -78,7 +78,7 @@ inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections
 }
 
 // Copies the split-complex branch data of branches 1..NB into storage and
-// describes them; first/second read the host's NODES columns in place.
+// describes them; from/to read the host's NODES columns in place.
 inline BranchArrays ReadBranches(BranchStorage &st, const float *z, const float *ya, const float *yb,
                                  const std::int32_t *nodes, std::int32_t nb, const std::int32_t *istat) {
   const frame::SplitComplexIn<kLdBranch> zv(z), yav(ya), ybv(yb);
@@ -91,8 +91,8 @@ inline BranchArrays ReadBranches(BranchStorage &st, const float *z, const float 
   const auto len = static_cast<std::size_t>(count);
   BranchArrays br;
   br.nb = nb;
-  br.first = std::span<const std::int32_t>(nodes, len);
-  br.second = std::span<const std::int32_t>(nodes + kLdBranch, len);
+  br.from = std::span<const std::int32_t>(nodes, len);
+  br.to = std::span<const std::int32_t>(nodes + kLdBranch, len);
   br.z = std::span<const Complex>(st.z.data(), len);
   br.ya = std::span<const Complex>(st.ya.data(), len);
   br.yb = std::span<const Complex>(st.yb.data(), len);
@@ -146,9 +146,9 @@ std::int32_t PrepareAssembly(ErrorModule &err, std::string_view name, const Asse
     if (!guard.passed() || !ok) return -1;
   }
   branches = ReadBranches(st, z, ya, yb, nodes, nb, istat);
-  if (nb > 0) OrderBranches(err, n, nb, branches.first, branches.second, order);
+  if (nb > 0) OrderBranches(err, n, nb, branches.from, branches.to, order);
   const std::int32_t entries =
-      n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.first, branches.second, branches.istat);
+      n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.from, branches.to, branches.istat);
   frame::ArgumentGuard guard(err, name);
   guard.reject_if(entries > max_entries, texts.entries, {entries});
   return guard.passed() ? entries : -1;

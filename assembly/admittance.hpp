@@ -19,8 +19,8 @@ namespace orvek::assembly {
 // Branch arrays of branches 1..nb, interleaved complex.
 struct BranchArrays {
   std::int32_t nb = 0;
-  std::span<const std::int32_t> first;  // first end node
-  std::span<const std::int32_t> second; // second end node
+  std::span<const std::int32_t> from;   // first end node
+  std::span<const std::int32_t> to;     // second end node
   std::span<const Complex> z;           // series impedance R + jX
   std::span<const Complex> ya;          // admittance at the first end
   std::span<const Complex> yb;          // admittance at the second end

@@ -52,8 +52,8 @@ void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32
 assembly::BranchArrays Arrays(const BranchView &br, std::span<const std::int32_t> status) {
   assembly::BranchArrays a;
   a.nb = Count(br.from.size());
-  a.first = br.from;
-  a.second = br.to;
+  a.from = br.from;
+  a.to = br.to;
   a.z = br.z;
   a.ya = br.ya;
   a.yb = br.yb;
@@ -68,10 +68,10 @@ void Stamp(native::CallScope &scope, std::int32_t n, const assembly::BranchArray
   Workspace::Impl &ws = scope.ws();
   const std::size_t nb = Size(arrays.nb);
   const assembly::BranchOrder order = native::WideBranchOrder(ws, nb);
-  assembly::OrderBranches(scope.err(), n, arrays.nb, arrays.first, arrays.second, order);
+  assembly::OrderBranches(scope.err(), n, arrays.nb, arrays.from, arrays.to, order);
   scope.check();
   const std::int32_t entries =
-      n + 2 * assembly::CountNodePairs(order.skey, order.perm, arrays.nb, arrays.first, arrays.second,
+      n + 2 * assembly::CountNodePairs(order.skey, order.perm, arrays.nb, arrays.from, arrays.to,
                                        arrays.istat);
   out.n = n;
   out.irow.assign(Size(entries), 0);

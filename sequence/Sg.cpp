@@ -17,8 +17,8 @@ namespace orvek::sequence {
 void BranchPowers(std::int32_t nb, const BranchData &branches, std::span<const Complex> v,
                   std::span<Complex> se1, std::span<Complex> se2) {
   for (std::int32_t b = 0; b < nb; ++b) {
-    const Complex vk = v[branches.node1[b] - 1];
-    const Complex vm = v[branches.node2[b] - 1];
+    const Complex vk = v[branches.from[b] - 1];
+    const Complex vm = v[branches.to[b] - 1];
     const EndCurrents ie = BranchEndCurrents(vk, vm, branches.z[b], branches.ya[b], branches.yb[b]);
     se1[b] = cmul(vk, cconj(ie.ie1));
     se2[b] = cmul(vm, cconj(ie.ie2));

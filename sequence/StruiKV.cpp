@@ -18,7 +18,7 @@ void BranchCurrents(std::int32_t nb, const BranchData &branches, std::span<const
                     std::span<Complex> ie1, std::span<Complex> ie2) {
   for (std::int32_t b = 0; b < nb; ++b) {
     // IE1 = V(k)·YA + I is the same single addition as I + V(k)·YA.
-    const EndCurrents ie = BranchEndCurrents(v[branches.node1[b] - 1], v[branches.node2[b] - 1],
+    const EndCurrents ie = BranchEndCurrents(v[branches.from[b] - 1], v[branches.to[b] - 1],
                                              branches.z[b], branches.ya[b], branches.yb[b]);
     ie1[b] = ie.ie1;
     ie2[b] = ie.ie2;

@@ -102,11 +102,11 @@ inline EndCurrents BranchEndCurrents(Complex vk, Complex vm, Complex z, Complex 
   return {cadd(series, cmul(vk, ya)), csub(series, cmul(vm, yb))};
 }
 
-// Branch data of nb branches, each span at least nb long; node1/node2 hold
+// Branch data of nb branches, each span at least nb long; from/to hold
 // the 1-based end nodes, every one indexing v.
 struct BranchData {
   std::span<const Complex> z, ya, yb;
-  std::span<const std::int32_t> node1, node2;
+  std::span<const std::int32_t> from, to;
 };
 
 // IE1 and IE2 of branches 0..nb-1 from the node voltages v. nb <= 0 writes

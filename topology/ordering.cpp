@@ -124,8 +124,8 @@ bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
 
 void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int32_t nbr,
                     std::span<const std::int32_t> ord, std::span<const std::int32_t> bl,
-                    std::span<const std::int32_t> par, std::span<const std::int32_t> node1,
-                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record,
+                    std::span<const std::int32_t> par, std::span<const std::int32_t> from,
+                    std::span<const std::int32_t> to, const ComponentRecordSpans &record,
                     const NodePositions *positions) {
   const std::int32_t nch = nbr + 1 - nn;
   record.nn = nn;
@@ -150,8 +150,8 @@ void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int3
   for (std::int32_t l = 1; l <= nch; ++l) {
     const std::int32_t b = record.brn[nn - 1 + l - 1];
     record.chp[l - 1] = nn - 1 + l;
-    record.end2[l - 1] = position_of(node2[b - 1]);
-    record.end1[nn - 1 + l - 1] = position_of(node1[b - 1]);
+    record.end2[l - 1] = position_of(to[b - 1]);
+    record.end1[nn - 1 + l - 1] = position_of(from[b - 1]);
   }
 }
 
