@@ -82,7 +82,7 @@ FaultResult Fault(Workspace &ws, std::int32_t itype, std::int32_t k, std::span<c
   r.va.resize(Size(n));
   r.vb.resize(Size(n));
   r.vc.resize(Size(n));
-  const sequence::FaultCurrents c =
+  const FaultCurrents c =
       sequence::SolidFault(n, itype, k, {ub, e, r.v0, r.v1, r.v2, r.va, r.vb, r.vc});
   r.currents = {c.i0, c.i1, c.i2};
   return r;
@@ -158,7 +158,7 @@ std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const S
     const Diagonals d = SequenceDiagonals(scope, "FaultStudy", factors, {});
     std::vector<FaultCurrents> out(size);
     for (std::int32_t k = 1; k <= n; ++k) {
-      const sequence::FaultCurrents c = sequence::FaultNodeCurrents(
+      const FaultCurrents c = sequence::FaultNodeCurrents(
           itype, ub[Size(k) - 1], e[Size(k) - 1], d.at(d.z0, k), d.at(d.z1, k), d.at(d.z2, k));
       out[Size(k) - 1] = {c.i0, c.i1, c.i2};
     }
@@ -186,7 +186,7 @@ std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const S
       native::SolveFast<Complex>(scope, factors.zero, b, z0, Path::kPlain);
     b[Size(k) - 1] = Complex{};
     scope.check();
-    const sequence::FaultCurrents c = sequence::SolidFault(n, itype, k, {ub, e, z0, z1, z2, va, vb, vc});
+    const FaultCurrents c = sequence::SolidFault(n, itype, k, {ub, e, z0, z1, z2, va, vb, vc});
     out[j] = {c.i0, c.i1, c.i2};
   }
   return out;
@@ -212,7 +212,7 @@ std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &f
     level.z1 = d.at(d.z1, k);
     level.z2 = d.at(d.z2, k);
     for (std::int32_t t = kThreePhase; t <= kSinglePhaseToEarth; ++t) {
-      const sequence::FaultCurrents c =
+      const FaultCurrents c =
           sequence::FaultNodeCurrents(t, ub[Size(k) - 1], e[Size(k) - 1], level.z0, level.z1, level.z2);
       const sequence::PhaseValues p = sequence::SequenceToPhase(rot, c.i0, c.i1, c.i2);
       level.by_type[Size(t) - 1] = {{c.i0, c.i1, c.i2}, {p.xa, p.xb, p.xc}};

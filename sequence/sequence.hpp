@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <span>
 
+#include "orvek/fault_values.hpp"
 #include "support/complex.hpp"
 
 namespace orvek::sequence {
@@ -150,13 +151,8 @@ Complex SourceVoltage(Complex v, Complex s, float x);
 // Solid fault at one node
 // ---------------------------------------------------------------------------
 
-// Fault-type codes; any other code is treated as three-phase.
-enum FaultType : std::int32_t {
-  kThreePhase = 1,
-  kPhaseToPhase = 2,
-  kTwoPhaseToEarth = 3,
-  kSinglePhaseToEarth = 4,
-};
+// FaultType (any other code is treated as three-phase) and FaultCurrents
+// are the native interface's, from orvek/fault_values.hpp.
 
 // √3, the current-scale numerator and the zero threshold, as single values.
 inline constexpr float kSqrt3 = 1.7320508f;
@@ -168,10 +164,6 @@ inline constexpr float kZeroThreshold = 0.003f;
 inline bool BelowZeroThreshold(Complex x, float scale) {
   return static_cast<double>(cabs(x)) * static_cast<double>(scale) < static_cast<double>(kZeroThreshold);
 }
-
-struct FaultCurrents {
-  Complex i0, i1, i2;
-};
 
 // Storage of one fault computation over nodes 1..n (spans at least n long).
 // z0/z1/z2 hold on entry the impedance columns to the fault node and on
