@@ -58,8 +58,9 @@ struct ReductionStorage {
   ColumnSortWork sort() { return {col, val, perm}; }
 };
 
-// The texts of a routine's checks on its branch input.
-struct BranchRejections {
+// The texts of a routine's checks on the network it assembles (N, then NB,
+// then the end nodes; sequence/ checks branch flows as BranchFlowRejections).
+struct NetworkRejections {
   const Message &n_range;  // %(I1) = N
   const Message &nb_range; // %(I1) = NB
   const Message &node;     // NODES(%(I1), %(I2)) = %(I3), %(I4) = N
@@ -69,7 +70,7 @@ struct BranchRejections {
 // key sort's length error, raised before these checks), and every end node
 // of branches 1..NB in 1..N.
 // Reads NODES only when NB fits.
-inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections &texts, std::int32_t n,
+inline bool CheckBranchInput(frame::ArgumentGuard &guard, const NetworkRejections &texts, std::int32_t n,
                              std::int32_t max_n, std::int32_t nb, const std::int32_t *nodes) {
   // One message per call: the checks stop at the first offence.
   if (!guard.reject_if(n < 1 || n > max_n, texts.n_range, {n})) return false;
@@ -121,7 +122,7 @@ template <std::int32_t LD> void WriteSplit(float *out, std::span<const Complex> 
 
 // The texts of the checks of an assembly routine.
 struct AssemblyRejections {
-  BranchRejections branch;
+  NetworkRejections branch;
   const Message &entries; // %(I1) = the number of entries the result needs
 };
 

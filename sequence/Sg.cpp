@@ -28,7 +28,7 @@ void BranchPowers(std::int32_t nb, const BranchData &branches, std::span<const C
 namespace {
 
 constexpr std::string_view kRoutine = "Sg";
-constexpr BranchRejections kRejections{
+constexpr BranchFlowRejections kRejections{
     {1, "NB = %(I1) must not exceed 5000."},
     {2, "N = %(I1) must not exceed 1000."},
     {3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."},

@@ -29,8 +29,10 @@ template <std::int32_t LD> void CopyOut(std::span<const Complex> work, std::int3
   for (std::int32_t i = 1; i <= n; ++i) x.set(i, work[i - 1]);
 }
 
-// Rejections of a routine that reads NB branches and N node voltages.
-struct BranchRejections {
+// Rejections of a routine that computes branch flows from NB branches and N
+// node voltages (NB is checked before N; the network checks of assembly/
+// check N first and name their table NetworkRejections).
+struct BranchFlowRejections {
   Message too_many_branches; // I1 = NB
   Message too_many_nodes;    // I1 = N
   Message node_out_of_range; // I1 = branch, I2 = end, I3 = node, I4 = N
@@ -39,7 +41,7 @@ struct BranchRejections {
 // NB within the branch capacity, N within the node capacity, and, for
 // branches 1..NB (first ends, then second ends), every end
 // node in 1..N. Stops at the first offence. NB <= 0 checks no node.
-inline bool CheckBranchArguments(ErrorModule &err, std::string_view routine, const BranchRejections &table,
+inline bool CheckBranchArguments(ErrorModule &err, std::string_view routine, const BranchFlowRejections &table,
                                  std::int32_t nb, std::int32_t n, const std::int32_t *nodes) {
   frame::ArgumentGuard guard(err, routine);
   if (!guard.reject_if(nb > kMaxBranches, table.too_many_branches, {nb})) return guard.passed();
@@ -65,7 +67,7 @@ using BranchKernel = void (*)(std::int32_t nb, const BranchData &branches, std::
 // The adapter of Sg and StruiKV: checks, copies V(1..N) and branches 1..NB,
 // runs the kernel and writes its two results for branches 1..NB. NB <= 0
 // writes nothing.
-inline void RunBranchRoutine(std::string_view routine, const BranchRejections &table,
+inline void RunBranchRoutine(std::string_view routine, const BranchFlowRejections &table,
                              BranchRoutineStorage &st, BranchKernel kernel, std::int32_t nb, std::int32_t n,
                              const float *z, const float *ya, const float *yb, const std::int32_t *nodes,
                              const float *v, float *out1, float *out2) {
