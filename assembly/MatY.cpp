@@ -6,13 +6,12 @@
 
 namespace {
 
-orvek::assembly::BranchStorage g_branches;
+orvek::assembly::BranchStorage storage;
 
 } // namespace
 
 extern "C" ORVEK_API void ORVEK_CALL MatY(const int32_t *N, const float *Z, const float *YA, const float *YB,
                                           const int32_t *NODES, const int32_t *NB, int32_t *IROW,
                                           int32_t *JCOL, float *A, int32_t *NZ) {
-  orvek::assembly::AssembleTripletList("MatY", g_branches, *N, *NB, Z, YA, YB, NODES, nullptr, IROW, JCOL, A,
-                                       NZ);
+  orvek::assembly::AssembleTripletList("MatY", storage, {*N, *NB, Z, YA, YB, NODES, nullptr}, IROW, JCOL, A, NZ);
 }

@@ -19,7 +19,7 @@ constexpr Message kColumn{6, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."}
 constexpr Message kEntries{7, "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
 constexpr Message kInew{8, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
-orvek::assembly::ReductionStorage g_work;
+orvek::assembly::ReductionStorage storage;
 
 } // namespace
 
@@ -52,18 +52,18 @@ extern "C" ORVEK_API void ORVEK_CALL MatYR(const int32_t *NIN, const int32_t *ID
 
   const std::int32_t end = IJA[n_in];
   const frame::SplitComplexIn<kLdNonzero> values(SA);
-  for (std::int32_t k = 1; k < end; ++k) g_work.c[k - 1] = values(k);
+  for (std::int32_t k = 1; k < end; ++k) storage.c[k - 1] = values(k);
   const auto input_len = static_cast<std::size_t>(end - 1);
   const RowIndexedMatrix in{n_in, std::span<const std::int32_t>(IJA, input_len),
-                            std::span<const Complex>(g_work.c.data(), input_len)};
+                            std::span<const Complex>(storage.c.data(), input_len)};
   const auto filter = ColumnFilter::Flags(std::span<const std::int32_t>(IDROP, static_cast<std::size_t>(n_in)));
 
   // The reduced row-indexed form stays in this routine's storage.
-  TripletList<Complex> out = HostTriplets(IROW, JCOL, g_work.t, entries);
+  TripletList<Complex> out = HostTriplets(IROW, JCOL, storage.t, entries);
   ReduceRowIndexed(err, in, std::span<const std::int32_t>(IOLD, static_cast<std::size_t>(n)),
-                   std::span<const std::int32_t>(INEW, static_cast<std::size_t>(n_in)), n, filter, g_work.ijar,
-                   g_work.w, out, g_work.sort());
+                   std::span<const std::int32_t>(INEW, static_cast<std::size_t>(n_in)), n, filter, storage.ijar,
+                   storage.w, out, storage.sort());
 
   *NZ = out.nz;
-  WriteSplit<kLdNonzero>(A, g_work.t, out.nz);
+  WriteSplit<kLdNonzero>(A, storage.t, out.nz);
 }

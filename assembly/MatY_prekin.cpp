@@ -6,7 +6,7 @@
 
 namespace {
 
-orvek::assembly::BranchStorage g_branches;
+orvek::assembly::BranchStorage storage;
 
 } // namespace
 
@@ -14,6 +14,6 @@ extern "C" ORVEK_API void ORVEK_CALL MatY_prekin(const int32_t *N, const float *
                                                  const float *YB, const int32_t *NODES, const int32_t *ISTAT,
                                                  const int32_t *NB, int32_t *IROW, int32_t *JCOL, float *A,
                                                  int32_t *NZ) {
-  orvek::assembly::AssembleTripletList("MatY_prekin", g_branches, *N, *NB, Z, YA, YB, NODES, ISTAT, IROW,
-                                       JCOL, A, NZ);
+  orvek::assembly::AssembleTripletList("MatY_prekin", storage, {*N, *NB, Z, YA, YB, NODES, ISTAT}, IROW, JCOL,
+                                       A, NZ);
 }

@@ -14,8 +14,7 @@ constexpr Message kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 
 constexpr Message kEntries{4,
                              "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
 
-orvek::assembly::BranchStorage g_branches;
-orvek::assembly::RowIndexedStorage g_row_indexed;
+orvek::assembly::BothFormsStorage storage;
 
 } // namespace
 
@@ -24,6 +23,6 @@ extern "C" ORVEK_API void ORVEK_CALL MatYsa(const int32_t *N, const float *Z, co
                                             int32_t *IROW, int32_t *JCOL, float *A, int32_t *NZ, float *SA,
                                             int32_t *IJA) {
   using namespace orvek::assembly;
-  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, g_branches, g_row_indexed, *N, *NB, Z,
-                    YA, YB, NODES, NodalShunts{}, NoExtraChecks, {IROW, JCOL, A, NZ, SA, IJA});
+  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, storage,
+                    {*N, *NB, Z, YA, YB, NODES, nullptr}, NodalShunts{}, NoExtraChecks, {IROW, JCOL, A, NZ, SA, IJA});
 }

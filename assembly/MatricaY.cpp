@@ -19,8 +19,7 @@ constexpr Message kShuntNode{4, "KSH(%(I1)) = %(I2) must lie between 1 and N = %
 constexpr Message kEntries{5,
                              "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
 
-orvek::assembly::BranchStorage g_branches;
-orvek::assembly::RowIndexedStorage g_row_indexed;
+orvek::assembly::BothFormsStorage storage;
 
 } // namespace
 
@@ -43,6 +42,6 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaY(const float *BSH, const int32_t *K
   const auto count = static_cast<std::size_t>(nsh < 0 ? 0 : nsh);
   const NodalShunts shunts{nsh, std::span<const float>(BSH, count),
                            std::span<const std::int32_t>(KSH, count)};
-  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, g_branches, g_row_indexed, n, *NB, Z,
-                    YA, YB, NODES, shunts, shunt_nodes_in_range, {IROW, JCOL, A, NZ, SA, IJA});
+  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, storage, {n, *NB, Z, YA, YB, NODES, nullptr},
+                    shunts, shunt_nodes_in_range, {IROW, JCOL, A, NZ, SA, IJA});
 }

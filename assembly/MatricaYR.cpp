@@ -20,7 +20,7 @@ constexpr Message kEntries{6, "The matrix needs NZ = %(I1) entries; the row-inde
 constexpr Message kInew{7, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kKref{8, "KREF = %(I1) must lie between 1 and N + 1 = %(I2)."};
 
-orvek::assembly::ReductionStorage g_work;
+orvek::assembly::ReductionStorage storage;
 
 } // namespace
 
@@ -59,17 +59,17 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaYR(const int32_t *KREF, const float 
   // The whole input, diagonals, spacer and off-diagonals, as interleaved values.
   const std::int32_t end = IJA[n_in];
   const frame::SplitComplexIn<kLdNonzero> values(SA);
-  for (std::int32_t k = 1; k < end; ++k) g_work.c[k - 1] = values(k);
+  for (std::int32_t k = 1; k < end; ++k) storage.c[k - 1] = values(k);
   const auto input_len = static_cast<std::size_t>(end - 1);
   const RowIndexedMatrix in{n_in, std::span<const std::int32_t>(IJA, input_len),
-                            std::span<const Complex>(g_work.c.data(), input_len)};
+                            std::span<const Complex>(storage.c.data(), input_len)};
 
-  TripletList<Complex> out = HostTriplets(IROW, JCOL, g_work.t, entries);
+  TripletList<Complex> out = HostTriplets(IROW, JCOL, storage.t, entries);
   ReduceRowIndexed(err, in, std::span<const std::int32_t>(IOLD, static_cast<std::size_t>(n)),
                    std::span<const std::int32_t>(INEW, static_cast<std::size_t>(n_in)), n, filter,
-                   HostSpan(IJAR, entries + 1), g_work.w, out, g_work.sort());
+                   HostSpan(IJAR, entries + 1), storage.w, out, storage.sort());
 
   *NZ = out.nz;
-  WriteSplit<kLdNonzero>(A, g_work.t, out.nz);
-  WriteSplit<kLdNonzero>(SAR, g_work.w, out.nz + 1);
+  WriteSplit<kLdNonzero>(A, storage.t, out.nz);
+  WriteSplit<kLdNonzero>(SAR, storage.w, out.nz + 1);
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "assembly/accumulator.hpp"
@@ -42,6 +43,12 @@ struct RowIndexedStorage {
   std::array<Complex, kMaxNonzeros> s{};
 
   RowIndexedWork<Complex> work() { return {save_irow, save_jcol, save_v, {sort_perm, sort_jcol, sort_v}, s}; }
+};
+
+// The work storage of an assembly in both forms.
+struct BothFormsStorage {
+  BranchStorage branches;
+  RowIndexedStorage row_indexed;
 };
 
 // Input copy, output values, column sort buffers and triplet values of a
@@ -122,37 +129,53 @@ template <std::int32_t LD> void WriteSplit(float *out, std::span<const Complex> 
 
 // The texts of the checks of an assembly routine.
 struct AssemblyRejections {
-  NetworkRejections branch;
+  NetworkRejections network;
   const Message &entries; // %(I1) = the number of entries the result needs
 };
 
-// The first half of every assembly routine: checks the branch input (and
-// whatever `extra_checks(guard)` adds), copies the branch data, orders the
-// branches and checks the size of the result against max_entries (which also
-// bounds N). Returns the number of entries, or -1 when a check failed, in
-// which case nothing has been written.
+// A network as the host holds it: NB branches of NODES(LD, 2), the
+// split-complex Z, YA, YB, and ISTAT (null: all in service).
+struct HostNetwork {
+  std::int32_t n, nb;
+  const float *z, *ya, *yb;
+  const std::int32_t *nodes;
+  const std::int32_t *istat;
+};
+
+// The host's face of the assembly recipe: checks the network (and whatever
+// `extra_checks(guard)` adds), copies the branch data, runs the recipe and
+// checks the size of the result against max_entries (which also bounds N)
+// before anything is stamped into the host's IROW/JCOL (and IJA when
+// `row_indexed` is given) with the values in storage. Returns NZ, or -1
+// when a check failed, in which case nothing has been written.
 template <class ExtraChecks>
-std::int32_t PrepareAssembly(ErrorModule &err, std::string_view name, const AssemblyRejections &texts,
-                             std::int32_t max_entries, std::int32_t n, std::int32_t nb, const float *z,
-                             const float *ya, const float *yb, const std::int32_t *nodes,
-                             const std::int32_t *istat, BranchStorage &st, BranchArrays &branches,
-                             ExtraChecks extra_checks) {
+std::int32_t AssembleFromHost(std::string_view name, const AssemblyRejections &texts, std::int32_t max_entries,
+                              const HostNetwork &in, const NodalShunts &shunts, ExtraChecks extra_checks,
+                              BranchStorage &st, std::int32_t *irow, std::int32_t *jcol,
+                              RowIndexedStorage *row_indexed, std::int32_t *ija) {
+  ErrorModule &err = errors();
   const BranchOrder order = st.order();
   // No branches: the key sort's length error comes first, whatever N is
   // (nothing is read for it); the checks follow when stopping is off.
-  if (nb <= 0) OrderBranches(err, n, nb, {}, {}, order);
+  if (in.nb <= 0) RaiseNoBranches(err, in.n, in.nb, order);
   {
     frame::ArgumentGuard guard(err, name);
-    const bool ok = CheckBranchInput(guard, texts.branch, n, max_entries, nb, nodes) && extra_checks(guard);
+    const bool ok = CheckBranchInput(guard, texts.network, in.n, max_entries, in.nb, in.nodes) && extra_checks(guard);
     if (!guard.passed() || !ok) return -1;
   }
-  branches = ReadBranches(st, z, ya, yb, nodes, nb, istat);
-  if (nb > 0) OrderBranches(err, n, nb, branches.from, branches.to, order);
-  const std::int32_t entries =
-      n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.from, branches.to, branches.istat);
-  frame::ArgumentGuard guard(err, name);
-  guard.reject_if(entries > max_entries, texts.entries, {entries});
-  return guard.passed() ? entries : -1;
+  const BranchArrays branches = ReadBranches(st, in.z, in.ya, in.yb, in.nodes, in.nb, in.istat);
+  return AssembleAdmittanceMatrix(err, in.n, branches, shunts, order,
+                                  [&](std::int32_t entries) -> std::optional<AssemblyOutput> {
+                                    frame::ArgumentGuard guard(err, name);
+                                    guard.reject_if(entries > max_entries, texts.entries, {entries});
+                                    if (!guard.passed()) return std::nullopt;
+                                    AssemblyOutput out{HostTriplets(irow, jcol, st.v, entries)};
+                                    if (row_indexed != nullptr) {
+                                      out.ija = HostSpan(ija, entries + 1);
+                                      out.conversion = row_indexed->work();
+                                    }
+                                    return out;
+                                  });
 }
 
 inline bool NoExtraChecks(frame::ArgumentGuard &) {
@@ -171,21 +194,15 @@ struct BothFormsOutput {
 // MatricaY and MatYsa: the triplet list in stamping order and the row-indexed
 // form of the branches and the nodal shunts (none for MatYsa).
 template <class ExtraChecks>
-void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, BranchStorage &st,
-                       RowIndexedStorage &rs, std::int32_t n, std::int32_t nb, const float *z,
-                       const float *ya, const float *yb, const std::int32_t *nodes, const NodalShunts &shunts,
+void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, BothFormsStorage &st,
+                       const HostNetwork &in, const NodalShunts &shunts,
                        ExtraChecks extra_checks, const BothFormsOutput &out) {
-  ErrorModule &err = errors();
-  BranchArrays branches;
-  const std::int32_t entries = PrepareAssembly(err, name, texts, kMaxRowIndexedEntries, n, nb, z, ya, yb,
-                                               nodes, nullptr, st, branches, extra_checks);
-  if (entries < 0) return;
-  TripletList<Complex> acc = HostTriplets(out.irow, out.jcol, st.v, entries);
-  StampAdmittance(n, branches, shunts, st.order(), acc);
-  ConvertToRowIndexed(err, n, acc, rs.work(), HostSpan(out.ija, entries + 1));
-  *out.nz = acc.nz;
-  WriteSplit<kLdNonzero>(out.a, st.v, acc.nz);
-  WriteSplit<kLdNonzero>(out.sa, rs.s, acc.nz + 1);
+  const std::int32_t nz = AssembleFromHost(name, texts, kMaxRowIndexedEntries, in, shunts, extra_checks,
+                                           st.branches, out.irow, out.jcol, &st.row_indexed, out.ija);
+  if (nz < 0) return;
+  *out.nz = nz;
+  WriteSplit<kLdNonzero>(out.a, st.branches.v, nz);
+  WriteSplit<kLdNonzero>(out.sa, st.row_indexed.s, nz + 1);
 }
 
 // The texts of the triplet-only assemblies (MatY, MatY_prekin).
@@ -196,21 +213,16 @@ inline constexpr Message kTripletNodeRange{
 inline constexpr Message kTripletEntries{
     4, "The matrix needs NZ = %(I1) entries; the triplet list holds at most 10000."};
 
-// MatY and MatY_prekin: the triplet list of the branches (istat null: all in
+// MatY and MatY_prekin: the triplet list of the branches (ISTAT null: all in
 // service), in stamping order, into the host's IROW, JCOL, A and NZ.
-inline void AssembleTripletList(std::string_view name, BranchStorage &st, std::int32_t n, std::int32_t nb,
-                                const float *z, const float *ya, const float *yb, const std::int32_t *nodes,
-                                const std::int32_t *istat, std::int32_t *irow, std::int32_t *jcol, float *a,
-                                std::int32_t *nz) {
-  BranchArrays branches;
-  const std::int32_t entries =
-      PrepareAssembly(errors(), name, {{kTripletNRange, kTripletNbRange, kTripletNodeRange}, kTripletEntries},
-                      kMaxNonzeros, n, nb, z, ya, yb, nodes, istat, st, branches, NoExtraChecks);
-  if (entries < 0) return;
-  TripletList<Complex> acc = HostTriplets(irow, jcol, st.v, entries);
-  StampAdmittance(n, branches, NodalShunts{}, st.order(), acc);
-  *nz = acc.nz;
-  WriteSplit<kLdNonzero>(a, st.v, acc.nz);
+inline void AssembleTripletList(std::string_view name, BranchStorage &st, const HostNetwork &in,
+                                std::int32_t *irow, std::int32_t *jcol, float *a, std::int32_t *nz) {
+  const std::int32_t count =
+      AssembleFromHost(name, {{kTripletNRange, kTripletNbRange, kTripletNodeRange}, kTripletEntries},
+                       kMaxNonzeros, in, NodalShunts{}, NoExtraChecks, st, irow, jcol, nullptr, nullptr);
+  if (count < 0) return;
+  *nz = count;
+  WriteSplit<kLdNonzero>(a, st.v, count);
 }
 
 // The texts of a reduction's checks on its row-indexed input.
