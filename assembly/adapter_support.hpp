@@ -149,10 +149,10 @@ struct HostNetwork {
 // `row_indexed` is given) with the values in storage. Returns NZ, or -1
 // when a check failed, in which case nothing has been written.
 template <class ExtraChecks>
-std::int32_t AssembleFromHost(std::string_view name, const AssemblyRejections &texts, std::int32_t max_entries,
-                              const HostNetwork &in, const NodalShunts &shunts, ExtraChecks extra_checks,
-                              BranchStorage &st, std::int32_t *irow, std::int32_t *jcol,
-                              RowIndexedStorage *row_indexed, std::int32_t *ija) {
+std::int32_t AssembleFromHost(std::string_view name, const AssemblyRejections &texts,
+                              std::int32_t max_entries, const HostNetwork &in, const NodalShunts &shunts,
+                              ExtraChecks extra_checks, BranchStorage &st, std::int32_t *irow,
+                              std::int32_t *jcol, RowIndexedStorage *row_indexed, std::int32_t *ija) {
   ErrorModule &err = errors();
   const BranchOrder order = st.order();
   // No branches: the key sort's length error comes first, whatever N is
@@ -160,7 +160,8 @@ std::int32_t AssembleFromHost(std::string_view name, const AssemblyRejections &t
   if (in.nb <= 0) RaiseNoBranches(err, in.n, in.nb, order);
   {
     frame::ArgumentGuard guard(err, name);
-    const bool ok = CheckBranchInput(guard, texts.network, in.n, max_entries, in.nb, in.nodes) && extra_checks(guard);
+    const bool ok =
+        CheckBranchInput(guard, texts.network, in.n, max_entries, in.nb, in.nodes) && extra_checks(guard);
     if (!guard.passed() || !ok) return -1;
   }
   const BranchArrays branches = ReadBranches(st, in.z, in.ya, in.yb, in.nodes, in.nb, in.istat);
@@ -195,8 +196,8 @@ struct BothFormsOutput {
 // form of the branches and the nodal shunts (none for MatYsa).
 template <class ExtraChecks>
 void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, BothFormsStorage &st,
-                       const HostNetwork &in, const NodalShunts &shunts,
-                       ExtraChecks extra_checks, const BothFormsOutput &out) {
+                       const HostNetwork &in, const NodalShunts &shunts, ExtraChecks extra_checks,
+                       const BothFormsOutput &out) {
   const std::int32_t nz = AssembleFromHost(name, texts, kMaxRowIndexedEntries, in, shunts, extra_checks,
                                            st.branches, out.irow, out.jcol, &st.row_indexed, out.ija);
   if (nz < 0) return;
@@ -208,8 +209,8 @@ void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, B
 // The texts of the triplet-only assemblies (MatY, MatY_prekin).
 inline constexpr Message kTripletNRange{1, "N = %(I1) must lie between 1 and 10000."};
 inline constexpr Message kTripletNbRange{2, "NB = %(I1) must not exceed 5000."};
-inline constexpr Message kTripletNodeRange{
-    3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+inline constexpr Message kTripletNodeRange{3,
+                                           "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 inline constexpr Message kTripletEntries{
     4, "The matrix needs NZ = %(I1) entries; the triplet list holds at most 10000."};
 
@@ -273,6 +274,40 @@ inline bool CheckReductionInput(frame::ArgumentGuard &guard, const ReductionReje
     }
   }
   return true;
+}
+
+// A row-indexed matrix of n_in nodes as the host holds it, and the rows a
+// reduction reads from it (IOLD(1..N)), checked by CheckReductionInput.
+struct HostReduction {
+  std::int32_t n_in, n;
+  const float *sa;
+  const std::int32_t *ija, *iold, *inew;
+  ColumnFilter filter;
+
+  std::span<const std::int32_t> index() const { return {ija, static_cast<std::size_t>(ija[n_in] - 1)}; }
+  std::span<const std::int32_t> rows() const { return {iold, static_cast<std::size_t>(n)}; }
+};
+
+// The entries the reduction keeps (the size the caller checks).
+inline std::int32_t CountHostReduction(const HostReduction &in) {
+  return CountReducedEntries({in.n_in, in.index(), {}}, in.rows(), in.n, in.filter);
+}
+
+// Copies the host's values into storage and reduces the matrix into the
+// host's IROW/JCOL (values in storage.t) and the row-indexed ijar (values in
+// storage.w); `entries` is CountHostReduction's, checked. Returns NZ.
+inline std::int32_t ReduceFromHost(ReductionStorage &st, const HostReduction &in, std::int32_t entries,
+                                   std::int32_t *irow, std::int32_t *jcol, std::span<std::int32_t> ijar) {
+  const std::int32_t end = in.ija[in.n_in];
+  const frame::SplitComplexIn<kLdNonzero> values(in.sa);
+  for (std::int32_t k = 1; k < end; ++k) st.c[k - 1] = values(k);
+  const RowIndexedMatrix matrix{in.n_in, in.index(),
+                                std::span<const Complex>(st.c.data(), static_cast<std::size_t>(end - 1))};
+  TripletList<Complex> out = HostTriplets(irow, jcol, st.t, entries);
+  ReduceRowIndexed(errors(), matrix, in.rows(),
+                   std::span<const std::int32_t>(in.inew, static_cast<std::size_t>(in.n_in)), in.n, in.filter,
+                   ijar, st.w, out, st.sort());
+  return out.nz;
 }
 
 } // namespace orvek::assembly
