@@ -36,8 +36,12 @@ constexpr Message kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 an
 // The end pointer may be one past the last value position.
 constexpr std::int32_t kMaxEndPointer = kMaxNonzeros + 1;
 
-Complex work_v[kMaxNodes];
-Complex work_sa[kMaxNonzeros];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  Complex work_v[kMaxNodes];
+  Complex work_sa[kMaxNonzeros];
+};
+Storage storage;
 
 // Every position the sum reads lies among the positions copied, N+2 ..
 // IJA(N+1)-1, within the value capacity, and every column it uses is a node.
@@ -73,10 +77,10 @@ extern "C" ORVEK_API void ORVEK_CALL So(const int32_t *N, const int32_t *K, cons
   const std::int32_t n = *N, k = *K;
   if (!CheckArguments(errors(), n, k, IJA)) return;
   const std::int32_t used = IJA[n] - 1; // positions 1..IJA(N+1)-1
-  CopyIn<kLdNode>(V, n, work_v);
-  CopyIn<kLdNonzero>(SA, used, work_sa);
-  const Complex s =
-      NodePower(k, work_v, {work_sa, static_cast<std::size_t>(used)}, {IJA, static_cast<std::size_t>(used)});
+  CopyIn<kLdNode>(V, n, storage.work_v);
+  CopyIn<kLdNonzero>(SA, used, storage.work_sa);
+  const Complex s = NodePower(k, storage.work_v, {storage.work_sa, static_cast<std::size_t>(used)},
+                              {IJA, static_cast<std::size_t>(used)});
   *SR = s.re;
   *SI = s.im;
 }

@@ -23,9 +23,13 @@ constexpr Message kTooManyPositions{
     4, "IJA(N+1) - 1 = %(I1) stored positions exceed the 10000 positions of SA."};
 constexpr Message kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
-Complex values[kMaxNonzeros];
-Complex voltages[kMaxNodes];
-Complex powers[kMaxNodes]; // the currents first
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  Complex values[kMaxNonzeros];
+  Complex voltages[kMaxNodes];
+  Complex powers[kMaxNodes]; // the currents first
+};
+Storage storage;
 
 bool CheckArguments(ErrorModule &err, std::int32_t n, const std::int32_t *ija) {
   frame::ArgumentGuard guard(err, kRoutine);
@@ -55,12 +59,12 @@ extern "C" ORVEK_API void ORVEK_CALL MNOZI(const float *SA, const int32_t *IJA, 
   if (!CheckArguments(errors(), n, IJA)) return;
   const std::int32_t positions = IJA[n] - 1;
   const frame::SplitComplexIn<kLdNonzero> sa(SA);
-  for (std::int32_t k = 1; k <= positions; ++k) values[k - 1] = sa(k);
+  for (std::int32_t k = 1; k <= positions; ++k) storage.values[k - 1] = sa(k);
   const auto nodes = static_cast<std::size_t>(n);
-  SparsePowerProduct(n, std::span<const Complex>(values, static_cast<std::size_t>(positions)),
+  SparsePowerProduct(n, std::span<const Complex>(storage.values, static_cast<std::size_t>(positions)),
                      std::span<const std::int32_t>(IJA, static_cast<std::size_t>(positions)),
                      std::span<const float>(VM, nodes), std::span<const float>(VA, nodes),
-                     std::span<Complex>(voltages, nodes), std::span<Complex>(powers, nodes));
+                     std::span<Complex>(storage.voltages, nodes), std::span<Complex>(storage.powers, nodes));
   const frame::SplitComplexOut<kLdNode> s(S);
-  for (std::int32_t i = 1; i <= n; ++i) s.set(i, powers[i - 1]);
+  for (std::int32_t i = 1; i <= n; ++i) s.set(i, storage.powers[i - 1]);
 }

@@ -24,12 +24,15 @@ constexpr Message kTooManyBranches{1, "NB = %(I1) must not exceed 5000."};
 constexpr Message kTooManyNodes{
     2, "N = %(I1) must not exceed 46340, the largest node count whose branch keys fit in 32 bits."};
 constexpr Message kNpqOutOfRange{3, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
-constexpr Message kNodeOutOfRange{4,
-                                           "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+constexpr Message kNodeOutOfRange{4, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 
-std::int32_t order_perm[kMaxBranches];
-std::int32_t order_key[kMaxBranches];
-std::int32_t order_skey[kMaxBranches];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  std::int32_t order_perm[kMaxBranches];
+  std::int32_t order_key[kMaxBranches];
+  std::int32_t order_skey[kMaxBranches];
+};
+Storage storage;
 
 bool CheckArguments(ErrorModule &err, std::int32_t n, std::int32_t npq, const std::int32_t *nodes,
                     std::int32_t nb) {
@@ -64,7 +67,7 @@ extern "C" ORVEK_API void ORVEK_CALL Matrici_VektoriBX(const int32_t *N, const i
   const std::size_t room2 = static_cast<std::size_t>(npq) + 2 * branches;
   assembly::TripletList<float> first{{IROW1, room1}, {JCOL1, room1}, {VAL1, room1}, 0};
   assembly::TripletList<float> second{{IROW2, room2}, {JCOL2, room2}, {VAL2, room2}, 0};
-  const assembly::BranchOrder order{order_perm, order_key, order_skey};
+  const assembly::BranchOrder order{storage.order_perm, storage.order_key, storage.order_skey};
   BuildFastDecoupled(err, n, npq, data, nb, first, second, order);
   *NZ1 = first.nz;
   *NZ2 = second.nz;

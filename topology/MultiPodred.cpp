@@ -40,18 +40,22 @@ constexpr Message kTooManyComponents{
     10, "The network of N = %(I1) nodes and NB = %(I2) branches has more than 1000 components."};
 
 // Work storage: the ordering is formed here first.
-std::int32_t work_ord[kMaxOrderedNodes];
-std::int32_t work_par[kMaxOrderedNodes];
-std::int32_t work_bl[kMaxBranches];
-std::int32_t work_cnt_nodes[kMaxComponents];
-std::int32_t work_cnt_branches[kMaxComponents];
-std::int32_t pending_chords[kMaxBranches];
-std::int32_t branch_count[kMaxBranches]; // occurrences of each branch in IBR
-// Markers of the ordering (index = node or branch number): without them the
-// membership scans cost seconds for a thousand components of a few nodes.
-std::int32_t node_marks[kMaxOrderedNodes + 1];
-std::int32_t tree_marks[kMaxBranches + 1];
-std::int32_t chord_marks[kMaxBranches + 1];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  std::int32_t work_ord[kMaxOrderedNodes];
+  std::int32_t work_par[kMaxOrderedNodes];
+  std::int32_t work_bl[kMaxBranches];
+  std::int32_t work_cnt_nodes[kMaxComponents];
+  std::int32_t work_cnt_branches[kMaxComponents];
+  std::int32_t pending_chords[kMaxBranches];
+  std::int32_t branch_count[kMaxBranches]; // occurrences of each branch in IBR
+  // Markers of the ordering (index = node or branch number): without them the
+  // membership scans cost seconds for a thousand components of a few nodes.
+  std::int32_t node_marks[kMaxOrderedNodes + 1];
+  std::int32_t tree_marks[kMaxBranches + 1];
+  std::int32_t chord_marks[kMaxBranches + 1];
+};
+Storage storage;
 
 // Checks that the lists are what MAUX gives for some branch table over nodes
 // 1..N; returns NB (half the entries) through nb.
@@ -70,13 +74,14 @@ bool CheckLists(frame::ArgumentGuard &guard, std::int32_t n, const std::int32_t 
   const std::int32_t first = n + 2, last = IJA(n + 1) - 1;
   for (std::int32_t k = first; k <= last; ++k)
     if (!guard.reject_if(IJA(k) < 1 || IJA(k) > n, kNeighbourOutOfRange, {k, IJA(k), n})) return false;
-  for (std::int32_t b = 1; b <= nb; ++b) branch_count[b - 1] = 0;
+  for (std::int32_t b = 1; b <= nb; ++b) storage.branch_count[b - 1] = 0;
   for (std::int32_t k = first; k <= last; ++k) {
     if (!guard.reject_if(IBR(k) < 1 || IBR(k) > nb, kBranchOutOfRange, {k, IBR(k), nb})) return false;
-    ++branch_count[IBR(k) - 1];
+    ++storage.branch_count[IBR(k) - 1];
   }
   for (std::int32_t b = 1; b <= nb; ++b)
-    if (!guard.reject_if(branch_count[b - 1] != 2, kBranchCount, {b, branch_count[b - 1]})) return false;
+    if (!guard.reject_if(storage.branch_count[b - 1] != 2, kBranchCount, {b, storage.branch_count[b - 1]}))
+      return false;
   // Every entry u -> v of branch b has its partner v -> u of branch b at
   // another position (for a self-loop, the other entry in the same list).
   for (std::int32_t u = 1; u <= n; ++u) {
@@ -108,29 +113,30 @@ extern "C" ORVEK_API void ORVEK_CALL MultiPodred(const int32_t *N, const int32_t
   }
   const auto list_end = static_cast<std::size_t>(IJA[n] - 1);
   std::int32_t nc = 0;
-  const OrderingOutput out{std::span<std::int32_t>(work_ord, static_cast<std::size_t>(n)),
-                           std::span<std::int32_t>(work_par, static_cast<std::size_t>(n)),
-                           std::span<std::int32_t>(work_bl, static_cast<std::size_t>(nb)),
-                           work_cnt_nodes,
-                           work_cnt_branches,
+  const OrderingOutput out{std::span<std::int32_t>(storage.work_ord, static_cast<std::size_t>(n)),
+                           std::span<std::int32_t>(storage.work_par, static_cast<std::size_t>(n)),
+                           std::span<std::int32_t>(storage.work_bl, static_cast<std::size_t>(nb)),
+                           storage.work_cnt_nodes,
+                           storage.work_cnt_branches,
                            nc};
-  const OrderingMarks marks{std::span<std::int32_t>(node_marks, static_cast<std::size_t>(n) + 1),
-                            std::span<std::int32_t>(tree_marks, static_cast<std::size_t>(nb) + 1),
-                            std::span<std::int32_t>(chord_marks, static_cast<std::size_t>(nb) + 1)};
-  const bool fits = OrderByComponent(n, std::span<const std::int32_t>(IJA, list_end),
-                                     std::span<const std::int32_t>(IBR, list_end), out, pending_chords, &marks);
+  const OrderingMarks marks{std::span<std::int32_t>(storage.node_marks, static_cast<std::size_t>(n) + 1),
+                            std::span<std::int32_t>(storage.tree_marks, static_cast<std::size_t>(nb) + 1),
+                            std::span<std::int32_t>(storage.chord_marks, static_cast<std::size_t>(nb) + 1)};
+  const bool fits =
+      OrderByComponent(n, std::span<const std::int32_t>(IJA, list_end),
+                       std::span<const std::int32_t>(IBR, list_end), out, storage.pending_chords, &marks);
   if (!guard.reject_if(!fits, kTooManyComponents, {n, nb}) || !guard.passed()) return;
 
   // Copy out; PAR keeps the host's values at the root of every component.
-  const std::int32_t listed = work_cnt_branches[nc - 1];
-  for (std::int32_t i = 0; i < n; ++i) ORD[i] = work_ord[i];
-  for (std::int32_t k = 0; k < listed; ++k) BL[k] = work_bl[k];
+  const std::int32_t listed = storage.work_cnt_branches[nc - 1];
+  for (std::int32_t i = 0; i < n; ++i) ORD[i] = storage.work_ord[i];
+  for (std::int32_t k = 0; k < listed; ++k) BL[k] = storage.work_bl[k];
   std::int32_t root = 0; // 0-based position of the current component's root
   for (std::int32_t g = 1; g <= nc; ++g) {
-    for (std::int32_t i = root + 1; i < work_cnt_nodes[g - 1]; ++i) PAR[i] = work_par[i];
-    root = work_cnt_nodes[g - 1];
-    CNT[g - 1] = work_cnt_nodes[g - 1];
-    CNT[kMaxComponents + g - 1] = work_cnt_branches[g - 1];
+    for (std::int32_t i = root + 1; i < storage.work_cnt_nodes[g - 1]; ++i) PAR[i] = storage.work_par[i];
+    root = storage.work_cnt_nodes[g - 1];
+    CNT[g - 1] = storage.work_cnt_nodes[g - 1];
+    CNT[kMaxComponents + g - 1] = storage.work_cnt_branches[g - 1];
   }
   *NC = nc;
 }

@@ -27,11 +27,14 @@ constexpr Message kBranchCount{
 constexpr Message kChordCount{4, "Component %(I1) has %(I2) chords; it must have at most 150."};
 constexpr Message kChordOutOfRange{
     5, "BL(%(I1)) = %(I2), a chord of component %(I3), must lie between 1 and 5000."};
-constexpr Message kNodeTotal{
-    6, "CNT(%(I1), 1) = %(I2) must not exceed 6000, the length of ORD and PAR."};
+constexpr Message kNodeTotal{6, "CNT(%(I1), 1) = %(I2) must not exceed 6000, the length of ORD and PAR."};
 constexpr Message kBranchTotal{7, "CNT(%(I1), 2) = %(I2) must not exceed 5000, the length of BL."};
 
-ComponentRecord records[kMaxComponentRecords];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  ComponentRecord records[kMaxComponentRecords];
+};
+Storage storage;
 
 // Node and branch counts of component g from the cumulative counts, wide so
 // that no difference of host values can overflow.
@@ -78,7 +81,7 @@ bool CheckArguments(ErrorModule &err, const std::int32_t *cnt, const std::int32_
 } // namespace
 
 const ComponentRecord &StoredComponentRecord(std::int32_t g) {
-  return records[g - 1];
+  return storage.records[g - 1];
 }
 
 } // namespace orvek::topology
@@ -94,7 +97,7 @@ extern "C" ORVEK_API void ORVEK_CALL ZapisiPodredeno(const int32_t *CNT, const i
     const Span64 c = ComponentSpan(CNT, g);
     const auto s0 = static_cast<std::int32_t>(c.s0), b0 = static_cast<std::int32_t>(c.b0);
     const auto nn = static_cast<std::int32_t>(c.nn), nbr = static_cast<std::int32_t>(c.nbr);
-    ComponentRecord &r = records[g - 1];
+    ComponentRecord &r = storage.records[g - 1];
     const ComponentRecordSpans spans{r.nn, r.nbr, r.nch, r.node, r.brn, r.end1, r.chp, r.end2};
     StoreComponent(s0, b0, nn, nbr, std::span<const std::int32_t>(ORD, static_cast<std::size_t>(s0 + nn)),
                    std::span<const std::int32_t>(BL, static_cast<std::size_t>(b0 + nbr)),
