@@ -3,6 +3,7 @@
 // columns renumbered through INEW); triplet list only, diagonals first, then
 // the off-diagonals row by row with ascending new columns.
 #include "assembly/adapter_support.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 
 namespace {
@@ -10,14 +11,18 @@ namespace {
 using orvek::Message;
 
 constexpr std::string_view kName = "MatYR";
-constexpr Message kNinRange{1, "NIN = %(I1) must lie between 1 and 9999."};
-constexpr Message kNRange{2, "N = %(I1) must lie between 0 and 9999."};
+constexpr Message kNinRange{
+    1, orvek::frame::kCapacityText<"NIN = %(I1) must lie between 1 and {}.", orvek::kMaxRowIndexedEntries>};
+constexpr Message kNRange{
+    2, orvek::frame::kCapacityText<"N = %(I1) must lie between 0 and {}.", orvek::kMaxRowIndexedEntries>};
 constexpr Message kEndPointer{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Message kIoldRange{4, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
 constexpr Message kRowPointer{5, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Message kColumn{6, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
-constexpr Message kEntries{7,
-                           "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Message kEntries{
+    7,
+    orvek::frame::kCapacityText<"The matrix needs NZ = %(I1) entries; the row-indexed form holds at most {}.",
+                                orvek::kMaxRowIndexedEntries>};
 constexpr Message kInew{8, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
 orvek::assembly::ReductionStorage storage;

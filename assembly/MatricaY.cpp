@@ -5,6 +5,7 @@
 #include <array>
 
 #include "assembly/adapter_support.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 
 namespace {
@@ -12,12 +13,16 @@ namespace {
 using orvek::Message;
 
 constexpr std::string_view kName = "MatricaY";
-constexpr Message kNRange{1, "N = %(I1) must lie between 1 and 9999."};
-constexpr Message kNbRange{2, "NB = %(I1) must not exceed 5000."};
+constexpr Message kNRange{
+    1, orvek::frame::kCapacityText<"N = %(I1) must lie between 1 and {}.", orvek::kMaxRowIndexedEntries>};
+constexpr Message kNbRange{
+    2, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>};
 constexpr Message kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 constexpr Message kShuntNode{4, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Message kEntries{5,
-                             "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Message kEntries{
+    5,
+    orvek::frame::kCapacityText<"The matrix needs NZ = %(I1) entries; the row-indexed form holds at most {}.",
+                                orvek::kMaxRowIndexedEntries>};
 
 orvek::assembly::BothFormsStorage storage;
 
@@ -42,6 +47,7 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaY(const float *BSH, const int32_t *K
   const auto count = static_cast<std::size_t>(nsh < 0 ? 0 : nsh);
   const NodalShunts shunts{nsh, std::span<const float>(BSH, count),
                            std::span<const std::int32_t>(KSH, count)};
-  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, storage, {n, *NB, Z, YA, YB, NODES, nullptr},
-                    shunts, shunt_nodes_in_range, {IROW, JCOL, A, NZ, SA, IJA});
+  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, storage,
+                    {n, *NB, Z, YA, YB, NODES, nullptr}, shunts, shunt_nodes_in_range,
+                    {IROW, JCOL, A, NZ, SA, IJA});
 }

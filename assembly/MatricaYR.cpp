@@ -4,6 +4,7 @@
 // as they are. Returns the reduced matrix of order N in the row-indexed form
 // (columns ascending within each row) and as a triplet list.
 #include "assembly/adapter_support.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 
 namespace {
@@ -11,13 +12,16 @@ namespace {
 using orvek::Message;
 
 constexpr std::string_view kName = "MatricaYR";
-constexpr Message kNRange{1, "N = %(I1) must lie between 0 and 9998."};
+constexpr Message kNRange{
+    1, orvek::frame::kCapacityText<"N = %(I1) must lie between 0 and {}.", orvek::kMaxRowIndexedEntries - 1>};
 constexpr Message kEndPointer{2, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Message kIoldRange{3, "IOLD(%(I1)) = %(I2) must lie between 1 and %(I3)."};
 constexpr Message kRowPointer{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Message kColumn{5, "IJA(%(I1)) = %(I2) must lie between 1 and %(I3)."};
-constexpr Message kEntries{6,
-                           "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Message kEntries{
+    6,
+    orvek::frame::kCapacityText<"The matrix needs NZ = %(I1) entries; the row-indexed form holds at most {}.",
+                                orvek::kMaxRowIndexedEntries>};
 constexpr Message kInew{7, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kKref{8, "KREF = %(I1) must lie between 1 and N + 1 = %(I2)."};
 

@@ -14,6 +14,7 @@
 #include "assembly/admittance.hpp"
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "support/complex.hpp"
 
@@ -207,12 +208,15 @@ void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, B
 }
 
 // The texts of the triplet-only assemblies (MatY, MatY_prekin).
-inline constexpr Message kTripletNRange{1, "N = %(I1) must lie between 1 and 10000."};
-inline constexpr Message kTripletNbRange{2, "NB = %(I1) must not exceed 5000."};
+inline constexpr Message kTripletNRange{
+    1, orvek::frame::kCapacityText<"N = %(I1) must lie between 1 and {}.", orvek::kMaxNonzeros>};
+inline constexpr Message kTripletNbRange{
+    2, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>};
 inline constexpr Message kTripletNodeRange{3,
                                            "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 inline constexpr Message kTripletEntries{
-    4, "The matrix needs NZ = %(I1) entries; the triplet list holds at most 10000."};
+    4, orvek::frame::kCapacityText<"The matrix needs NZ = %(I1) entries; the triplet list holds at most {}.",
+                                   orvek::kMaxNonzeros>};
 
 // MatY and MatY_prekin: the triplet list of the branches (ISTAT null: all in
 // service), in stamping order, into the host's IROW, JCOL, A and NZ.

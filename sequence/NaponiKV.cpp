@@ -10,6 +10,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
@@ -46,7 +47,8 @@ Complex ZeroBelowThreshold(Complex x, float scale) {
 
 } // namespace
 
-FaultCurrents FaultNodeCurrents(std::int32_t itype, float ubk, Complex ek, Complex z0k, Complex z1k, Complex z2k) {
+FaultCurrents FaultNodeCurrents(std::int32_t itype, float ubk, Complex ek, Complex z0k, Complex z1k,
+                                Complex z2k) {
   const FaultConnection c = ConnectionOf(itype, z0k, z2k);
   FaultCurrents f;
   f.i1 = cdiv(ek, cadd(z1k, c.zf));
@@ -87,7 +89,8 @@ FaultCurrents SolidFault(std::int32_t n, std::int32_t itype, std::int32_t k, con
 namespace {
 
 constexpr std::string_view kRoutine = "NaponiKV";
-constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kTooManyNodes{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>};
 constexpr Message kFaultNodeOutOfRange{2, "K = %(I1) must lie between 1 and N = %(I2)."};
 
 Complex work_e[kMaxNodes];

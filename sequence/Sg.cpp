@@ -8,6 +8,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
 #include "sequence/sequence.hpp"
@@ -29,8 +30,8 @@ namespace {
 
 constexpr std::string_view kRoutine = "Sg";
 constexpr BranchFlowRejections kRejections{
-    {1, "NB = %(I1) must not exceed 5000."},
-    {2, "N = %(I1) must not exceed 1000."},
+    {1, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>},
+    {2, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>},
     {3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."},
 };
 

@@ -7,6 +7,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
 #include "sequence/sequence.hpp"
@@ -27,7 +28,8 @@ void SequenceToPhaseInPlace(std::int32_t n, std::span<Complex> x0_to_xa, std::sp
 namespace {
 
 constexpr std::string_view kRoutine = "SimFaz";
-constexpr Message kTooManyEntries{1, "N = %(I1) must not exceed 5000."};
+constexpr Message kTooManyEntries{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxBranches>};
 
 // One work array per sequence; each becomes the matching phase in place.
 // This routine's static work storage (the one pattern: frame/capacities.hpp).

@@ -7,6 +7,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
@@ -27,9 +28,12 @@ Complex NodePower(std::int32_t k, std::span<const Complex> v, std::span<const Co
 namespace {
 
 constexpr std::string_view kRoutine = "So";
-constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kTooManyNodes{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>};
 constexpr Message kNodeOutOfRange{2, "K = %(I1) must lie between 1 and N = %(I2)."};
-constexpr Message kEndPointerOutOfRange{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and 10001."};
+constexpr Message kEndPointerOutOfRange{
+    3, orvek::frame::kCapacityText<"IJA(%(I1)) = %(I2) must lie between %(I3) and {}.",
+                                   orvek::kMaxNonzeros + 1>};
 constexpr Message kRowPointerOutOfRange{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Message kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 

@@ -8,6 +8,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
 #include "sequence/sequence.hpp"
@@ -18,8 +19,8 @@ void BranchCurrents(std::int32_t nb, const BranchData &branches, std::span<const
                     std::span<Complex> ie1, std::span<Complex> ie2) {
   for (std::int32_t b = 0; b < nb; ++b) {
     // IE1 = V(k)·YA + I is the same single addition as I + V(k)·YA.
-    const EndCurrents ie = BranchEndCurrents(v[branches.from[b] - 1], v[branches.to[b] - 1],
-                                             branches.z[b], branches.ya[b], branches.yb[b]);
+    const EndCurrents ie = BranchEndCurrents(v[branches.from[b] - 1], v[branches.to[b] - 1], branches.z[b],
+                                             branches.ya[b], branches.yb[b]);
     ie1[b] = ie.ie1;
     ie2[b] = ie.ie2;
   }
@@ -29,8 +30,8 @@ namespace {
 
 constexpr std::string_view kRoutine = "StruiKV";
 constexpr BranchFlowRejections kRejections{
-    {1, "NB = %(I1) must not exceed 5000."},
-    {2, "N = %(I1) must not exceed 1000."},
+    {1, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>},
+    {2, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>},
     {3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."},
 };
 

@@ -6,6 +6,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "topology/dense.hpp"
@@ -14,7 +15,8 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "Inverzija";
-constexpr Message kOrderTooLarge{1, "N = %(I1) must not exceed 100."};
+constexpr Message kOrderTooLarge{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kDenseOrder>};
 
 // This routine's static work storage (the one pattern: frame/capacities.hpp).
 struct Storage {

@@ -7,6 +7,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "topology/incidence.hpp"
 
@@ -14,7 +15,8 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "MAUX";
-constexpr Message kTooManyBranches{1, "NB = %(I1) must not exceed 2499."};
+constexpr Message kTooManyBranches{
+    1, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxIncidenceBranches>};
 constexpr Message kNodeOutOfRange{2, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 constexpr Message kListsTooLong{
     3, "N = %(I1) is too large: N + 1 + 2*NB must not exceed 2147483647 with NB = %(I2)."};

@@ -8,6 +8,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "topology/dense.hpp"
@@ -16,11 +17,13 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "MNOZI";
-constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kTooManyNodes{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>};
 constexpr Message kFirstPointer{2, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
 constexpr Message kPointerOrder{3, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
 constexpr Message kTooManyPositions{
-    4, "IJA(N+1) - 1 = %(I1) stored positions exceed the 10000 positions of SA."};
+    4, orvek::frame::kCapacityText<"IJA(N+1) - 1 = %(I1) stored positions exceed the {} positions of SA.",
+                                   orvek::kMaxNonzeros>};
 constexpr Message kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
 // This routine's static work storage (the one pattern: frame/capacities.hpp).

@@ -9,6 +9,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "topology/fast_decoupled.hpp"
 
@@ -20,7 +21,8 @@ constexpr std::string_view kRoutine = "Matrici_VektoriBX";
 // in a 32-bit integer.
 constexpr std::int32_t kMaxKeyedNodes = 46340;
 
-constexpr Message kTooManyBranches{1, "NB = %(I1) must not exceed 5000."};
+constexpr Message kTooManyBranches{
+    1, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>};
 constexpr Message kTooManyNodes{
     2, "N = %(I1) must not exceed 46340, the largest node count whose branch keys fit in 32 bits."};
 constexpr Message kNpqOutOfRange{3, "NPQ = %(I1) must lie between 0 and N = %(I2)."};

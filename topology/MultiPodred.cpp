@@ -10,6 +10,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "topology/ordering.hpp"
 
@@ -20,24 +21,27 @@ constexpr std::string_view kRoutine = "MultiPodred";
 
 constexpr Message kNodesTooFew{1, "N = %(I1) must be at least 1."};
 constexpr Message kNodesTooMany{
-    2,
-    "N = %(I1) must not exceed 6000: with at most 5000 branches more nodes form more than 1000 components."};
+    2, orvek::frame::kCapacityText<
+           "N = %(I1) must not exceed {}: with at most {} branches more nodes form more than {} components.",
+           orvek::kMaxOrderedNodes, orvek::kMaxBranches, orvek::kMaxComponents>};
 constexpr Message kFirstPointer{3, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
 constexpr Message kPointerOrder{4, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
 constexpr Message kListsTooLong{
-    5,
-    "The lists hold IJA(N+1) - IJA(1) = %(I1) entries; at most 10000, two for each of 5000 branches, fit."};
+    5, orvek::frame::kCapacityText<
+           "The lists hold IJA(N+1) - IJA(1) = %(I1) entries; at most {}, two for each of {} branches, fit.",
+           2 * orvek::kMaxBranches, orvek::kMaxBranches>};
 constexpr Message kNeighbourOutOfRange{6, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kBranchOutOfRange{
     7, "IBR(%(I1)) = %(I2) must lie between 1 and NB = %(I3), half the number of list entries."};
 constexpr Message kBranchCount{
     8, "Branch %(I1) occurs %(I2) times in IBR; every branch must occur exactly twice, once at each end."};
-constexpr Message kUnmatchedEntry{
-    9,
-    "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
-    "of node %(I2)."};
+constexpr Message kUnmatchedEntry{9, "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) "
+                                     "has no matching entry in the list "
+                                     "of node %(I2)."};
 constexpr Message kTooManyComponents{
-    10, "The network of N = %(I1) nodes and NB = %(I2) branches has more than 1000 components."};
+    10, orvek::frame::kCapacityText<
+            "The network of N = %(I1) nodes and NB = %(I2) branches has more than {} components.",
+            orvek::kMaxComponents>};
 
 // Work storage: the ordering is formed here first.
 // This routine's static work storage (the one pattern: frame/capacities.hpp).

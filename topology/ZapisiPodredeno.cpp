@@ -10,6 +10,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "topology/component_records.hpp"
 #include "topology/ordering.hpp"
@@ -18,17 +19,29 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "ZapisiPodredeno";
-constexpr Message kTooManyComponents{1, "NC = %(I1) must not exceed 50."};
+constexpr Message kTooManyComponents{
+    1, orvek::frame::kCapacityText<"NC = %(I1) must not exceed {}.", orvek::kMaxComponentRecords>};
 constexpr Message kNodeCount{
-    2, "Component %(I1) has CNT(%(I1), 1) - CNT(%(I2), 1) = %(I3) nodes; it must have between 1 and 1000."};
+    2, orvek::frame::kCapacityText<
+           "Component %(I1) has CNT(%(I1), 1) - CNT(%(I2), 1) = %(I3) nodes; it must have between 1 and {}.",
+           orvek::topology::kMaxRecordNodes>};
 constexpr Message kBranchCount{
-    3,
-    "Component %(I1) has CNT(%(I1), 2) - CNT(%(I2), 2) = %(I3) branches; it must have between 0 and 1000."};
-constexpr Message kChordCount{4, "Component %(I1) has %(I2) chords; it must have at most 150."};
+    3, orvek::frame::kCapacityText<"Component %(I1) has CNT(%(I1), 2) - CNT(%(I2), 2) = %(I3) branches; it "
+                                   "must have between 0 and {}.",
+                                   orvek::topology::kMaxRecordBranches>};
+constexpr Message kChordCount{
+    4, orvek::frame::kCapacityText<"Component %(I1) has %(I2) chords; it must have at most {}.",
+                                   orvek::kMaxChordsPerRecord>};
 constexpr Message kChordOutOfRange{
-    5, "BL(%(I1)) = %(I2), a chord of component %(I3), must lie between 1 and 5000."};
-constexpr Message kNodeTotal{6, "CNT(%(I1), 1) = %(I2) must not exceed 6000, the length of ORD and PAR."};
-constexpr Message kBranchTotal{7, "CNT(%(I1), 2) = %(I2) must not exceed 5000, the length of BL."};
+    5,
+    orvek::frame::kCapacityText<"BL(%(I1)) = %(I2), a chord of component %(I3), must lie between 1 and {}.",
+                                orvek::kMaxBranches>};
+constexpr Message kNodeTotal{
+    6, orvek::frame::kCapacityText<"CNT(%(I1), 1) = %(I2) must not exceed {}, the length of ORD and PAR.",
+                                   orvek::kMaxOrderedNodes>};
+constexpr Message kBranchTotal{
+    7, orvek::frame::kCapacityText<"CNT(%(I1), 2) = %(I2) must not exceed {}, the length of BL.",
+                                   orvek::kMaxBranches>};
 
 // This routine's static work storage (the one pattern: frame/capacities.hpp).
 struct Storage {

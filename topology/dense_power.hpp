@@ -9,13 +9,15 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "support/complex.hpp"
 #include "topology/dense.hpp"
 
 namespace orvek::topology {
 
-inline constexpr Message kDenseOrderTooLarge{1, "N = %(I1) must not exceed 100."};
+inline constexpr Message kDenseOrderTooLarge{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kDenseOrder>};
 
 // Work storage of one dense power routine.
 struct DensePowerWork {
