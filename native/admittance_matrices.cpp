@@ -5,6 +5,8 @@
 // whose length error is thrown as it would stop the export.
 #include "native/native_internal.hpp"
 
+#include "frame/capacity_text.hpp"
+
 #include "assembly/accumulator.hpp"
 #include "assembly/admittance.hpp"
 
@@ -20,7 +22,9 @@ constexpr Message kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(
 constexpr Message kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kShuntSize{4, "%(L1) holds %(I1) values; it must hold NSH = %(I2), one per shunt."};
 constexpr Message kShuntNode{5, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Message kTooManyEntries{6, "NB = %(I1) branches and N = %(I2) nodes give more than 2147483647 entries."};
+constexpr Message kTooManyEntries{
+    6, orvek::frame::kCapacityText<"NB = %(I1) branches and N = %(I2) nodes give more than {} entries.",
+                                   INT32_MAX>};
 
 // N, the branch arrays and their ends; the shunts when given.
 void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32_t n, const BranchView &br,
@@ -30,8 +34,8 @@ void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32
   bool ok = checks.require(n >= 1, kNodes, {n});
   ok = ok && checks.require(static_cast<std::int64_t>(n) + 2 * static_cast<std::int64_t>(nb) <= INT32_MAX,
                             kTooManyEntries, {nb, n});
-  for (const auto &[name, size] : {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()},
-                                   std::pair{"YB", br.yb.size()}}) {
+  for (const auto &[name, size] :
+       {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()}, std::pair{"YB", br.yb.size()}}) {
     ok = ok && checks.require_named(size == br.from.size(), name, kBranchSize, {Count(size), nb});
   }
   if (!status.empty())
@@ -66,12 +70,14 @@ assembly::BranchArrays Arrays(const BranchView &br, std::span<const std::int32_t
 // triplets and, when given, the row-indexed form. NB = 0 reaches the key
 // sort after the checks; its stop is thrown before anything is sized.
 void Assemble(native::CallScope &scope, std::int32_t n, const assembly::BranchArrays &arrays,
-              const assembly::NodalShunts &shunts, TripletMatrix<Complex> &triplets, RowIndexed *row_indexed) {
+              const assembly::NodalShunts &shunts, TripletMatrix<Complex> &triplets,
+              RowIndexed *row_indexed) {
   Workspace::Impl &w = scope.ws();
   const assembly::BranchOrder order = native::WideBranchOrder(w, Size(arrays.nb));
   if (arrays.nb == 0) assembly::RaiseNoBranches(scope.err(), n, arrays.nb, order);
   assembly::AssembleAdmittanceMatrix(
-      scope.err(), n, arrays, shunts, order, [&](std::int32_t entries) -> std::optional<assembly::AssemblyOutput> {
+      scope.err(), n, arrays, shunts, order,
+      [&](std::int32_t entries) -> std::optional<assembly::AssemblyOutput> {
         scope.check();
         const std::size_t nz = Size(entries);
         triplets.n = n;

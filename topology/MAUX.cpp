@@ -19,7 +19,8 @@ constexpr Message kTooManyBranches{
     1, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxIncidenceBranches>};
 constexpr Message kNodeOutOfRange{2, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 constexpr Message kListsTooLong{
-    3, "N = %(I1) is too large: N + 1 + 2*NB must not exceed 2147483647 with NB = %(I2)."};
+    3, orvek::frame::kCapacityText<"N = %(I1) is too large: N + 1 + 2*NB must not exceed {} with NB = %(I2).",
+                                   INT32_MAX>};
 
 constexpr std::int32_t kTableRows = kMaxBranches; // 2*NB entry rows and one sentinel row
 
