@@ -2,6 +2,7 @@
 // matrix of NIN nodes and renumbers the rest (rows taken from IOLD, kept
 // columns renumbered through INEW); triplet list only, diagonals first, then
 // the off-diagonals row by row with ascending new columns.
+// Work storage: this file's ReductionStorage.
 #include "assembly/adapter_support.hpp"
 #include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"

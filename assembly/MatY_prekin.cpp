@@ -1,6 +1,7 @@
 // MatY_prekin: nodal admittance matrix of π-branches with a status each;
 // an opened branch (status other than 1) keeps only its end admittances.
 // Triplet list only, in stamping order.
+// Work storage: this file's BranchStorage (branch copies, order, values).
 #include "assembly/adapter_support.hpp"
 #include "orvek/orvek.h"
 

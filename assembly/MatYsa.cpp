@@ -1,5 +1,7 @@
 // MatYsa: nodal admittance matrix of π-branches alone (no nodal shunts), as
 // a triplet list in stamping order and in the row-indexed sparse form.
+// Work storage: this file's BothFormsStorage (branch copies, order,
+// values, and the conversion to the row-indexed form).
 #include "assembly/adapter_support.hpp"
 #include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"

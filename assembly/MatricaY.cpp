@@ -2,6 +2,8 @@
 // susceptances, returned as a triplet list in stamping order (diagonals
 // 1..N, then one pair per distinct node pair in ascending key order) and in
 // the row-indexed sparse form. Parallel branches are merged by their key.
+// Work storage: this file's BothFormsStorage (branch copies, order,
+// values, and the conversion to the row-indexed form).
 #include <array>
 
 #include "assembly/adapter_support.hpp"

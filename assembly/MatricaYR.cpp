@@ -3,6 +3,7 @@
 // node i is old node IOLD(i), old column c becomes INEW(c)); the values stay
 // as they are. Returns the reduced matrix of order N in the row-indexed form
 // (columns ascending within each row) and as a triplet list.
+// Work storage: this file's ReductionStorage.
 #include "assembly/adapter_support.hpp"
 #include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"

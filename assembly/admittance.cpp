@@ -1,5 +1,6 @@
 // Admittance assembly over the sorted branch order, and the reduction and
-// renumbering of a row-indexed matrix with its columns sorted per row.
+// renumbering of a row-indexed matrix with its columns sorted per row
+// (contracts in admittance.hpp; every span and work array is the caller's).
 #include "assembly/admittance.hpp"
 
 #include "assembly/key_sort.hpp"

@@ -3,6 +3,7 @@
 // the first end towards the second. Reads Z, YA, YB, NODES (5000,2) rows
 // 1..NB and V (1000,2) entries 1..N, all copied before anything is written;
 // writes SE1, SE2 entries 1..NB and nothing else. NB <= 0 writes nothing.
+// Work storage: this file's BranchRoutineStorage.
 #include <cstdint>
 #include <span>
 

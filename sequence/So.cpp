@@ -2,6 +2,7 @@
 // from the row-indexed sparse form SA (10000,2) / IJA of order N. Reads
 // V (1000,2) entries 1..N and SA positions 1..IJA(N+1)-1, both copied
 // before the sum; the row's entries may come in any column order.
+// Work storage: this file's copies of V and SA.
 #include <cstdint>
 #include <span>
 
@@ -42,8 +43,8 @@ constexpr std::int32_t kMaxEndPointer = kMaxNonzeros + 1;
 
 // This routine's static work storage (the one pattern: frame/capacities.hpp).
 struct Storage {
-  Complex work_v[kMaxNodes];
-  Complex work_sa[kMaxNonzeros];
+  Complex v[kMaxNodes];
+  Complex sa[kMaxNonzeros];
 };
 Storage storage;
 
@@ -81,9 +82,9 @@ extern "C" ORVEK_API void ORVEK_CALL So(const int32_t *N, const int32_t *K, cons
   const std::int32_t n = *N, k = *K;
   if (!CheckArguments(errors(), n, k, IJA)) return;
   const std::int32_t used = IJA[n] - 1; // positions 1..IJA(N+1)-1
-  CopyIn<kLdNode>(V, n, storage.work_v);
-  CopyIn<kLdNonzero>(SA, used, storage.work_sa);
-  const Complex s = NodePower(k, storage.work_v, {storage.work_sa, static_cast<std::size_t>(used)},
+  CopyIn<kLdNode>(V, n, storage.v);
+  CopyIn<kLdNonzero>(SA, used, storage.sa);
+  const Complex s = NodePower(k, storage.v, {storage.sa, static_cast<std::size_t>(used)},
                               {IJA, static_cast<std::size_t>(used)});
   *SR = s.re;
   *SI = s.im;

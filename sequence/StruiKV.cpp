@@ -3,6 +3,7 @@
 // NB first and N before V. Reads Z, YA, YB, NODES (5000,2) rows 1..NB and
 // V (1000,2) entries 1..N, all copied before anything is written; writes
 // IE1, IE2 entries 1..NB and nothing else. NB <= 0 writes nothing.
+// Work storage: this file's BranchRoutineStorage.
 #include <cstdint>
 #include <span>
 

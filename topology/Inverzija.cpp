@@ -2,6 +2,7 @@
 // Gauss-Jordan exchange without pivoting. AR and AI (leading dimension 100)
 // hold the real and the imaginary parts; only rows and columns 1..N are read
 // and written. A zero pivot gives IEEE non-finite values.
+// Work storage: this file's interleaved copy of the matrix.
 #include <cstdint>
 
 #include "frame/argument_guard.hpp"

@@ -3,6 +3,7 @@
 // node voltages. Writes S(1..N, 1..2) (leading dimension 1000). The index
 // array is checked (pointers ascending from N + 2, at most 10000 positions,
 // columns in 1..N) before anything is read through it.
+// Work storage: this file's copies of SA and V, and the powers.
 #include <cstdint>
 #include <span>
 

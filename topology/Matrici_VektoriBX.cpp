@@ -4,6 +4,7 @@
 // off-nominal ratio T at the first end. Reads Z(5000,2) (R, X), T(5000),
 // NODES(5000,2) rows 1..NB; writes IROW1/JCOL1/VAL1(1..NZ1), NZ1 and
 // IROW2/JCOL2/VAL2(1..NZ2), NZ2.
+// Work storage: this file's branch order.
 #include <cstdint>
 #include <span>
 

@@ -46,11 +46,11 @@ constexpr Message kTooManyComponents{
 // Work storage: the ordering is formed here first.
 // This routine's static work storage (the one pattern: frame/capacities.hpp).
 struct Storage {
-  std::int32_t work_ord[kMaxOrderedNodes];
-  std::int32_t work_par[kMaxOrderedNodes];
-  std::int32_t work_bl[kMaxBranches];
-  std::int32_t work_cnt_nodes[kMaxComponents];
-  std::int32_t work_cnt_branches[kMaxComponents];
+  std::int32_t ord[kMaxOrderedNodes];
+  std::int32_t par[kMaxOrderedNodes];
+  std::int32_t bl[kMaxBranches];
+  std::int32_t cnt_nodes[kMaxComponents];
+  std::int32_t cnt_branches[kMaxComponents];
   std::int32_t pending_chords[kMaxBranches];
   std::int32_t branch_count[kMaxBranches]; // occurrences of each branch in IBR
   // Markers of the ordering (index = node or branch number): without them the
@@ -117,11 +117,11 @@ extern "C" ORVEK_API void ORVEK_CALL MultiPodred(const int32_t *N, const int32_t
   }
   const auto list_end = static_cast<std::size_t>(IJA[n] - 1);
   std::int32_t nc = 0;
-  const OrderingOutput out{std::span<std::int32_t>(storage.work_ord, static_cast<std::size_t>(n)),
-                           std::span<std::int32_t>(storage.work_par, static_cast<std::size_t>(n)),
-                           std::span<std::int32_t>(storage.work_bl, static_cast<std::size_t>(nb)),
-                           storage.work_cnt_nodes,
-                           storage.work_cnt_branches,
+  const OrderingOutput out{std::span<std::int32_t>(storage.ord, static_cast<std::size_t>(n)),
+                           std::span<std::int32_t>(storage.par, static_cast<std::size_t>(n)),
+                           std::span<std::int32_t>(storage.bl, static_cast<std::size_t>(nb)),
+                           storage.cnt_nodes,
+                           storage.cnt_branches,
                            nc};
   const OrderingMarks marks{std::span<std::int32_t>(storage.node_marks, static_cast<std::size_t>(n) + 1),
                             std::span<std::int32_t>(storage.tree_marks, static_cast<std::size_t>(nb) + 1),
@@ -132,15 +132,15 @@ extern "C" ORVEK_API void ORVEK_CALL MultiPodred(const int32_t *N, const int32_t
   if (!guard.reject_if(!fits, kTooManyComponents, {n, nb}) || !guard.passed()) return;
 
   // Copy out; PAR keeps the host's values at the root of every component.
-  const std::int32_t listed = storage.work_cnt_branches[nc - 1];
-  for (std::int32_t i = 0; i < n; ++i) ORD[i] = storage.work_ord[i];
-  for (std::int32_t k = 0; k < listed; ++k) BL[k] = storage.work_bl[k];
+  const std::int32_t listed = storage.cnt_branches[nc - 1];
+  for (std::int32_t i = 0; i < n; ++i) ORD[i] = storage.ord[i];
+  for (std::int32_t k = 0; k < listed; ++k) BL[k] = storage.bl[k];
   std::int32_t root = 0; // 0-based position of the current component's root
   for (std::int32_t g = 1; g <= nc; ++g) {
-    for (std::int32_t i = root + 1; i < storage.work_cnt_nodes[g - 1]; ++i) PAR[i] = storage.work_par[i];
-    root = storage.work_cnt_nodes[g - 1];
-    CNT[g - 1] = storage.work_cnt_nodes[g - 1];
-    CNT[kMaxComponents + g - 1] = storage.work_cnt_branches[g - 1];
+    for (std::int32_t i = root + 1; i < storage.cnt_nodes[g - 1]; ++i) PAR[i] = storage.par[i];
+    root = storage.cnt_nodes[g - 1];
+    CNT[g - 1] = storage.cnt_nodes[g - 1];
+    CNT[kMaxComponents + g - 1] = storage.cnt_branches[g - 1];
   }
   *NC = nc;
 }

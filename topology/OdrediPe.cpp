@@ -1,6 +1,7 @@
 // OdrediPe: real power injected at every node, P = Re(V conj(Y V)), from a
 // dense admittance matrix GR + j GI (leading dimension 100, N <= 100) and
 // polar node voltages. Writes P(1..N).
+// Work storage: this file's DensePowerWork.
 #include <cstdint>
 
 #include "orvek/orvek.h"

@@ -2,6 +2,7 @@
 // dense admittance matrix GR + j GI (leading dimension 100, N <= 100) and
 // polar node voltages. Writes P(1..N), Q(1..N) and CI(1..N, 1..2) (leading
 // dimension 100).
+// Work storage: this file's DensePowerWork.
 #include <cstdint>
 
 #include "orvek/orvek.h"

@@ -1,4 +1,6 @@
-// Fast decoupled power-flow matrices over the shared branch order.
+// Fast decoupled power-flow matrices over the shared branch order (contract
+// in fast_decoupled.hpp): from the branch ends, R, X and ratios, the two real
+// triplet lists, sized by the caller; work storage: the branch order.
 #include "topology/fast_decoupled.hpp"
 
 #include "support/elementary.hpp"

@@ -1,4 +1,7 @@
-// Breadth-first ordering by connected component and the component records.
+// Breadth-first ordering by connected component and the component records
+// (contracts in ordering.hpp): from the adjacency lists of MAUX, the
+// ordering ORD/PAR/BL/CNT and one record per component; the marker arrays and
+// the pending-chord list are work storage lent by the caller.
 #include "topology/ordering.hpp"
 
 #include <algorithm>
