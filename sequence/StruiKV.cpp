@@ -9,7 +9,6 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
-#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
 #include "sequence/sequence.hpp"
@@ -30,11 +29,6 @@ void BranchCurrents(std::int32_t nb, const BranchData &branches, std::span<const
 namespace {
 
 constexpr std::string_view kRoutine = "StruiKV";
-constexpr BranchFlowRejections kRejections{
-    {1, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>},
-    {2, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>},
-    {3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."},
-};
 
 BranchRoutineStorage storage;
 
@@ -45,5 +39,6 @@ extern "C" ORVEK_API void ORVEK_CALL StruiKV(const int32_t *NB, const float *Z, 
                                              const float *YB, const int32_t *NODES, const int32_t *N,
                                              const float *V, float *IE1, float *IE2) {
   using namespace orvek::sequence;
-  RunBranchRoutine(kRoutine, kRejections, storage, BranchCurrents, *NB, *N, Z, YA, YB, NODES, V, IE1, IE2);
+  RunBranchRoutine(kRoutine, kBranchFlowRejections, storage, BranchCurrents, *NB, *N, Z, YA, YB, NODES, V,
+                   IE1, IE2);
 }
