@@ -17,111 +17,140 @@ bool Among(std::span<const std::int32_t> list, std::int32_t first, std::int32_t 
   return false;
 }
 
+// One breadth-first walk over the components, in the order of the lists:
+// n nodes ordered, nb branches listed, s0/b0 their values when the current
+// component began, np chords pending. Membership in the current component
+// (nodes, tree branches, pending chords) is a scan of those lists or, with
+// marks, a lookup of the component number recorded where the scan would find
+// the entry; the answers, and so the ordering, are the same.
+class ComponentWalk {
+public:
+  ComponentWalk(std::int32_t n_nodes, std::span<const std::int32_t> ija, std::span<const std::int32_t> ibr,
+                const OrderingOutput &out, std::span<std::int32_t> pend, const OrderingMarks *marks)
+      : n_nodes_(n_nodes), ija_(ija), ibr_(ibr), out_(out), pend_(pend), marks_(marks) {
+    if (marks_ != nullptr) {
+      std::fill(marks_->node.begin(), marks_->node.end(), 0);
+      std::fill(marks_->tree.begin(), marks_->tree.end(), 0);
+      std::fill(marks_->chord.begin(), marks_->chord.end(), 0);
+    }
+    out_.nc = 1;
+  }
+
+  std::int32_t ordered() const { return n_; }
+  std::int32_t component_start() const { return s0_; }
+
+  // Appends node v to the ordering and to the current component.
+  void AddNode(std::int32_t v) {
+    ++n_;
+    out_.ord[n_ - 1] = v;
+    if (marks_ != nullptr) marks_->node[Index(v)] = out_.nc;
+  }
+
+  // Scans node c at position p within its component: a neighbour not yet in
+  // the component is reached by a tree branch; any other branch not seen
+  // before in this component is a chord.
+  void ScanNode(std::int32_t c, std::int32_t p) {
+    for (std::int32_t k = ija_[c - 1]; k <= ija_[c] - 1; ++k) {
+      const std::int32_t v = ija_[k - 1], br = ibr_[k - 1];
+      if (!NodeInComponent(v)) {
+        AddNode(v);
+        out_.par[n_ - 1] = p;
+        ++nb_;
+        out_.bl[nb_ - 1] = br;
+        if (marks_ != nullptr) marks_->tree[Index(br)] = out_.nc;
+      } else if (!TreeListed(br) && !ChordPending(br)) {
+        ++np_;
+        pend_[np_ - 1] = br;
+        if (marks_ != nullptr) marks_->chord[Index(br)] = out_.nc;
+      }
+    }
+  }
+
+  // The component is exhausted: its chords follow its tree branches.
+  void AppendChords() {
+    for (std::int32_t l = 1; l <= np_; ++l) out_.bl[nb_ + l - 1] = pend_[l - 1];
+    nb_ += np_;
+    np_ = 0;
+  }
+
+  // Records the cumulative counts of component nc; false when CNT is full.
+  bool RecordCounts() {
+    if (out_.nc > static_cast<std::int32_t>(out_.cnt_nodes.size())) return false;
+    out_.cnt_nodes[out_.nc - 1] = n_;
+    out_.cnt_branches[out_.nc - 1] = nb_;
+    return true;
+  }
+
+  void StartComponent() {
+    s0_ = n_;
+    b0_ = nb_;
+    ++out_.nc;
+  }
+
+  // The lowest node number not yet ordered, 0 when there is none (without
+  // marks each candidate is tested against every node ordered; with them,
+  // since nodes are only ever added, the lowest never decreases).
+  std::int32_t LowestUnordered() {
+    if (marks_ != nullptr) {
+      while (lowest_unordered_ <= n_nodes_ && marks_->node[Index(lowest_unordered_)] != 0)
+        ++lowest_unordered_;
+      return lowest_unordered_ <= n_nodes_ ? lowest_unordered_ : 0;
+    }
+    for (std::int32_t cand = 1; cand <= n_nodes_; ++cand)
+      if (!Among(out_.ord, 1, n_, cand)) return cand;
+    return 0;
+  }
+
+private:
+  static std::size_t Index(std::int32_t v) { return static_cast<std::size_t>(v); }
+  bool NodeInComponent(std::int32_t v) const {
+    return marks_ != nullptr ? marks_->node[Index(v)] == out_.nc : Among(out_.ord, s0_ + 1, n_, v);
+  }
+  bool TreeListed(std::int32_t br) const {
+    return marks_ != nullptr ? marks_->tree[Index(br)] == out_.nc : Among(out_.bl, b0_ + 1, nb_, br);
+  }
+  bool ChordPending(std::int32_t br) const {
+    return marks_ != nullptr ? marks_->chord[Index(br)] == out_.nc : Among(pend_, 1, np_, br);
+  }
+
+  std::int32_t n_nodes_;
+  std::span<const std::int32_t> ija_, ibr_;
+  const OrderingOutput &out_;
+  std::span<std::int32_t> pend_;
+  const OrderingMarks *marks_;
+  std::int32_t n_ = 0, nb_ = 0, s0_ = 0, b0_ = 0, np_ = 0;
+  std::int32_t lowest_unordered_ = 1;
+};
+
 } // namespace
 
 bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
                       std::span<const std::int32_t> ibr, const OrderingOutput &out,
                       std::span<std::int32_t> pend, const OrderingMarks *marks) {
-  auto IJA = [&](std::int32_t k) { return ija[k - 1]; };
-  auto IBR = [&](std::int32_t k) { return ibr[k - 1]; };
-  auto ORD = [&](std::int32_t k) -> std::int32_t & { return out.ord[k - 1]; };
-  auto PAR = [&](std::int32_t k) -> std::int32_t & { return out.par[k - 1]; };
-  auto BL = [&](std::int32_t k) -> std::int32_t & { return out.bl[k - 1]; };
-  const auto max_components = static_cast<std::int32_t>(out.cnt_nodes.size());
-  std::int32_t &nc = out.nc;
-  auto close_component = [&](std::int32_t n, std::int32_t nb) {
-    if (nc > max_components) return false;
-    out.cnt_nodes[nc - 1] = n;
-    out.cnt_branches[nc - 1] = nb;
-    return true;
-  };
-
-  // n: nodes ordered; nb: branches listed; s0, b0: their values when the
-  // current component began; q: position in ORD of the node being scanned,
-  // p: its position within the component; np: pending chords.
-  nc = 1;
-  std::int32_t s0 = 0, b0 = 0, nb = 0, np = 0, n = 1, q = 1, p = 0;
-  // Membership in the current component (nodes, tree branches, pending
-  // chords) and the lowest node not ordered in any component: the marker
-  // form records the component number where the scans would find the entry.
-  // Nodes are only ever added, so the lowest unordered node never decreases.
-  if (marks != nullptr) {
-    std::fill(marks->node.begin(), marks->node.end(), 0);
-    std::fill(marks->tree.begin(), marks->tree.end(), 0);
-    std::fill(marks->chord.begin(), marks->chord.end(), 0);
-  }
-  std::int32_t lowest_unordered = 1;
-  auto node_in_component = [&](std::int32_t v) {
-    return marks != nullptr ? marks->node[static_cast<std::size_t>(v)] == nc : Among(out.ord, s0 + 1, n, v);
-  };
-  auto tree_listed = [&](std::int32_t br) {
-    return marks != nullptr ? marks->tree[static_cast<std::size_t>(br)] == nc : Among(out.bl, b0 + 1, nb, br);
-  };
-  auto chord_pending = [&](std::int32_t br) {
-    return marks != nullptr ? marks->chord[static_cast<std::size_t>(br)] == nc : Among(pend, 1, np, br);
-  };
-  auto mark_node = [&](std::int32_t v) {
-    if (marks != nullptr) marks->node[static_cast<std::size_t>(v)] = nc;
-  };
-  ORD(1) = 1;
-  mark_node(1);
-  std::int32_t c = 1;
+  ComponentWalk walk(n_nodes, ija, ibr, out, pend, marks);
+  // q: position in ORD of the node being scanned, c that node, p its
+  // position within the component.
+  walk.AddNode(1);
+  std::int32_t q = 1, p = 0, c = 1;
   for (;;) {
-    // Scan node c: a neighbour not yet in the component is reached by a tree
-    // branch; any other branch not seen before in this component is a chord.
-    for (std::int32_t k = IJA(c); k <= IJA(c + 1) - 1; ++k) {
-      const std::int32_t v = IJA(k), br = IBR(k);
-      if (!node_in_component(v)) {
-        ++n;
-        ORD(n) = v;
-        mark_node(v);
-        PAR(n) = p;
-        ++nb;
-        BL(nb) = br;
-        if (marks != nullptr) marks->tree[static_cast<std::size_t>(br)] = nc;
-      } else if (!tree_listed(br) && !chord_pending(br)) {
-        ++np;
-        pend[np - 1] = br;
-        if (marks != nullptr) marks->chord[static_cast<std::size_t>(br)] = nc;
-      }
-    }
+    walk.ScanNode(c, p);
     ++q;
-    if (q <= n) {
-      c = ORD(q);
-      p = q - s0 - 1;
+    if (q <= walk.ordered()) {
+      c = out.ord[q - 1];
+      p = q - walk.component_start() - 1;
       continue;
     }
-    // The component is exhausted: its chords follow its tree branches.
-    for (std::int32_t l = 1; l <= np; ++l) BL(nb + l) = pend[l - 1];
-    nb += np;
-    np = 0;
-    if (n >= n_nodes) return close_component(n, nb);
-    s0 = n;
-    b0 = nb;
-    if (!close_component(n, nb)) return false;
-    ++nc;
-    // The next component starts at the lowest node number not yet ordered
-    // (without marks each candidate is tested against every node ordered).
-    std::int32_t r = 0;
-    if (marks != nullptr) {
-      while (lowest_unordered <= n_nodes && marks->node[static_cast<std::size_t>(lowest_unordered)] != 0)
-        ++lowest_unordered;
-      if (lowest_unordered <= n_nodes) r = lowest_unordered;
-    } else {
-      for (std::int32_t cand = 1; cand <= n_nodes; ++cand) {
-        if (!Among(out.ord, 1, n, cand)) {
-          r = cand;
-          break;
-        }
-      }
-    }
-    if (r == 0) return close_component(n, nb);
-    ++n;
-    ORD(n) = r;
-    mark_node(r);
+    walk.AppendChords();
+    if (walk.ordered() >= n_nodes) return walk.RecordCounts();
+    if (!walk.RecordCounts()) return false;
+    walk.StartComponent();
+    // The next component starts at the lowest node number not yet ordered.
+    const std::int32_t r = walk.LowestUnordered();
+    if (r == 0) return walk.RecordCounts();
+    walk.AddNode(r);
     p = 0;
     c = r;
-    assert(q == n);
+    assert(q == walk.ordered());
   }
 }
 
