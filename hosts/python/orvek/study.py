@@ -28,6 +28,11 @@ _FAULT_ENUM = {1: _native.FaultType.three_phase, 2: _native.FaultType.phase_to_p
                3: _native.FaultType.two_phase_to_earth, 4: _native.FaultType.single_phase_to_earth}
 
 
+def _native_property(name, doc):
+    """A read-only attribute of the compiled module's case."""
+    return property(lambda self: getattr(self._native, name), doc=doc)
+
+
 class Case:
     """A MATPOWER case as read, and the network the studies see (buses in
     power-flow order inside; every table here is indexed by bus number or
@@ -44,22 +49,10 @@ class Case:
         net = self.network
         return "<orvek.Case %s: %d buses, %d branches in service>" % (self.source, net["n"], len(net["from"]))
 
-    @property
-    def source(self):
-        return self._native.source
-
-    @property
-    def name(self):
-        return self._native.name
-
-    @property
-    def base_mva(self):
-        return self._native.base_mva
-
-    @property
-    def network(self):
-        """Node order and branch arrays of the network (a dict of arrays)."""
-        return self._native.network
+    source = _native_property("source", "The case file's name as given.")
+    name = _native_property("name", "The case's function name, if any.")
+    base_mva = _native_property("base_mva", "The case's MVA base.")
+    network = _native_property("network", "Node order and branch arrays of the network (a dict of arrays).")
 
     @property
     def buses(self):
