@@ -103,6 +103,17 @@ struct Network {
   RealList bx[2];           // the two fast decoupled matrices with their LUR factors
 };
 
+// B(1000,2) of the network as the peers take it: n interleaved complex values.
+template <class T> std::vector<T> InterleavedRhs(const Network &net) {
+  const std::int32_t n = net.h.n;
+  std::vector<T> rhs(2 * static_cast<std::size_t>(n));
+  for (std::int32_t i = 0; i < n; ++i) {
+    rhs[2 * i] = net.b[i];
+    rhs[2 * i + 1] = net.b[kLdNode + i];
+  }
+  return rhs;
+}
+
 std::string CasesDir() {
   if (const char *env = std::getenv("ORVEK_CASES")) return env;
   return ORVEK_CASES_DIR;
@@ -436,11 +447,8 @@ void KluSolve(benchmark::State &state, Network *net) {
     return;
   }
   const std::int32_t n = net->h.n;
-  std::vector<double> rhs(2 * static_cast<std::size_t>(n)), x(rhs.size());
-  for (std::int32_t i = 0; i < n; ++i) {
-    rhs[2 * i] = net->b[i];
-    rhs[2 * i + 1] = net->b[kLdNode + i];
-  }
+  const std::vector<double> rhs = InterleavedRhs<double>(*net);
+  std::vector<double> x(rhs.size());
   for (auto _ : state) {
     std::memcpy(x.data(), rhs.data(), sizeof(double) * rhs.size());
     klu_z_solve(k.symbolic, k.numeric, n, 1, x.data(), &k.common);
@@ -591,11 +599,8 @@ void SluSolve(benchmark::State &state, Network *net) {
     state.SkipWithError("SuperLU factorization failed");
     return;
   }
-  std::vector<float> rhs(2 * static_cast<std::size_t>(n)), x(rhs.size());
-  for (std::int32_t i = 0; i < n; ++i) {
-    rhs[2 * i] = net->b[i];
-    rhs[2 * i + 1] = net->b[kLdNode + i];
-  }
+  const std::vector<float> rhs = InterleavedRhs<float>(*net);
+  std::vector<float> x(rhs.size());
   for (auto _ : state) {
     std::memcpy(x.data(), rhs.data(), sizeof(float) * rhs.size());
     s.solve(x, n);
