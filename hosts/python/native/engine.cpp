@@ -8,8 +8,6 @@
 #include "hosts/python/native/engine.hpp"
 #include "tools/study/sequence_networks.hpp"
 
-#include "orvek/orvek.h"
-
 #include <algorithm>
 #include <cmath>
 #include <fstream>

@@ -16,9 +16,7 @@
 
 #include <complex>
 #include <memory>
-#include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
