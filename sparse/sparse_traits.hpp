@@ -44,6 +44,24 @@ inline constexpr std::int32_t kPerOrderArrays = 15;
 inline constexpr std::int32_t kPerEntryArrays = 4;
 // Divisor of IPARAM(5) - 15*N giving MAXNZ (the same in both drivers).
 inline constexpr std::int32_t kWorkspaceDivisor = 5;
+
+// The integer workspace of `entries` slots at `per_entry` integers each:
+// 15*N + per_entry*entries (IWK itself has 4 per slot; the drivers' limits
+// count kDriverPerNz, or kWorkspaceDivisor, per entry).
+constexpr std::int64_t IntegerWorkspace(std::int32_t n, std::int32_t per_entry, std::int64_t entries) {
+  return static_cast<std::int64_t>(kPerOrderArrays) * n + per_entry * entries;
+}
+// The same sum in single precision, as the drivers test it against the
+// largest integer.
+inline float IntegerWorkspaceInFloat(std::int32_t n, std::int32_t per_entry, std::int32_t entries) {
+  return static_cast<float>(kPerOrderArrays) * static_cast<float>(n) +
+         static_cast<float>(per_entry) * static_cast<float>(entries);
+}
+// The slots an integer workspace of `integers` holds at `per_entry` integers
+// each (the inverse of IntegerWorkspace, rounded down).
+constexpr std::int64_t SlotsInWorkspace(std::int32_t n, std::int32_t per_entry, std::int64_t integers) {
+  return (integers - static_cast<std::int64_t>(kPerOrderArrays) * n) / per_entry;
+}
 // Smallest count given to a kind of bucket that is not searched.
 inline constexpr std::int32_t kUnsearchedCount = 100000;
 
