@@ -2,9 +2,7 @@
 // with the default parameters. The split-complex values A(10000,2) are
 // copied into interleaved static storage, factored, and the factor values
 // copied back into FAC(30000,2); IRFAC and JCFAC hold 3*NZ entries.
-#include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <span>
 
 #include "frame/argument_guard.hpp"
@@ -43,9 +41,7 @@ extern "C" ORVEK_API void ORVEK_CALL LUC(const int32_t *N, const int32_t *NZ, co
   const orvek::frame::SplitComplexIn<orvek::kLdNonzero> a(A);
   for (std::int32_t k = 1; k <= nz; ++k) g_coefficients[k - 1] = a(k);
   IPARAM[sp::kIparamDefaultsFlag] = 0;
-  // 3*NZ, held at the smallest integer for counts so negative that it would wrap.
-  *NFAC = static_cast<std::int32_t>(std::max<std::int64_t>(static_cast<std::int64_t>(sp::kDefaultFillFactor) * nz,
-                                                           std::numeric_limits<std::int32_t>::min()));
+  *NFAC = sp::DefaultFactorCapacity(nz);
   const std::size_t nzc = orvek::Size(nz), facc = orvek::Size(*NFAC), nc = orvek::Size(n);
   sp::FactorTriplets<Complex>(orvek::errors(), {n,
                                                 nz,

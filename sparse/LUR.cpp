@@ -1,7 +1,7 @@
 // LUR: factors a real sparse matrix given as a triplet list with the
 // default parameters: M = A(IPVT, JPVT) = L*U into the host's factor arrays
-// FAC, IRFAC, JCFAC (each 3*NZ entries). The host's arrays are used in place.
-#include <algorithm>
+// FAC, IRFAC, JCFAC (each 3*NZ entries). The host's arrays are used in
+// place; the work arrays are the driver's own block (sparse_factor.hpp).
 #include <cstdint>
 #include <limits>
 #include <span>
@@ -37,9 +37,7 @@ extern "C" ORVEK_API void ORVEK_CALL LUR(const int32_t *N, const int32_t *NZ, co
     if (!guard.passed()) return;
   }
   IPARAM[sp::kIparamDefaultsFlag] = 0;
-  // 3*NZ, held at the smallest integer for counts so negative that it would wrap.
-  *NFAC = static_cast<std::int32_t>(std::max<std::int64_t>(static_cast<std::int64_t>(sp::kDefaultFillFactor) * nz,
-                                                           std::numeric_limits<std::int32_t>::min()));
+  *NFAC = sp::DefaultFactorCapacity(nz);
   const std::size_t nzc = orvek::Size(nz), facc = orvek::Size(*NFAC), nc = orvek::Size(n);
   sp::FactorTriplets<float>(orvek::errors(), {n,
                                               nz,

@@ -1,4 +1,9 @@
-// Solve with the factors P*A*Q = L*U, and the in-place vector permutation.
+// The marked road of the solve (LFSXG, LFSZG) with the factors
+// P*A*Q = L*U, and the in-place vector permutation (PERMU, L11ZG).
+//   Inputs: N, NFAC, NL, FAC, IRFAC, JCFAC, IPVT, JPVT, B, IPATH.
+//   Output: X (B permuted into X, the sweeps run in X, X permuted back).
+//   Work:   none; IPVT and JPVT are marked while a vector is permuted and
+//           restored before the call returns.
 // Forward with L (entries 1..NL), backward with U (row groups from row N
 // down, each group's diagonal last); the transposed path walks the same
 // arrays backwards. One template for real and complex values.

@@ -6,8 +6,10 @@
 // quotient is rounded exactly as the rest of the library rounds them.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string_view>
 
@@ -16,7 +18,8 @@
 
 namespace orvek::sparse {
 
-// Parameter layout of IPARAM(6) and RPARAM(5) (0-based positions).
+// Parameter layout of IPARAM(6) and RPARAM(5) (0-based positions; their
+// meaning for the host is documented in include/orvek/orvek.h).
 inline constexpr std::size_t kIparamDefaultsFlag = 0; // IPARAM(1): 0 = apply defaults
 inline constexpr std::size_t kIparamSearch = 1;       // IPARAM(2): 1 rows, 2 columns, 3 both
 inline constexpr std::size_t kIparamCandidates = 2;   // IPARAM(3): candidates per step
@@ -39,6 +42,13 @@ inline constexpr float kDefaultThreshold = 10.0f;
 inline constexpr float kDefaultDrop = 0.0f;
 // Entries the default workspace may hold per triplet (MAXNZ = 3*NZ).
 inline constexpr std::int32_t kDefaultFillFactor = 3;
+// The factor capacity of the exported routines, 3*NZ, held at the smallest
+// integer for counts so negative that it would wrap.
+constexpr std::int32_t DefaultFactorCapacity(std::int32_t nz) {
+  const std::int64_t capacity = static_cast<std::int64_t>(kDefaultFillFactor) * nz;
+  return static_cast<std::int32_t>(
+      std::max<std::int64_t>(capacity, std::numeric_limits<std::int32_t>::min()));
+}
 // IWK holds this many per-row/column arrays of N and per-entry arrays of MAXNZ.
 inline constexpr std::int32_t kPerOrderArrays = 15;
 inline constexpr std::int32_t kPerEntryArrays = 4;
