@@ -181,8 +181,9 @@ void SolveFast(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, st
   const auto in = [b](std::int32_t i) { return b[Size(i) - 1]; };
   const auto out = [x](std::int32_t i, T v) { x[Size(i) - 1] = v; };
   sparse::SolveOnChosenRoad<T>(scope.err(),
-                               sparse::FactorReader{f.n, f.nfac, f.nl, fac, f.irfac.data(), f.jcfac.data(),
-                                                    f.ipvt.data(), f.jpvt.data()},
+                               sparse::FactorReader<decltype(fac)>{f.n, f.nfac, f.nl, fac, f.irfac.data(),
+                                                                   f.jcfac.data(), f.ipvt.data(),
+                                                                   f.jpvt.data()},
                                in, static_cast<std::int32_t>(path), out, work, ws.ipvt.take(n),
                                /*multipliers_required=*/false, [&] {
                                  SolveChecked(scope, f, b, x, path);

@@ -82,7 +82,7 @@ extern "C" ORVEK_API void ORVEK_CALL BSC(const int32_t *N, const int32_t *NFAC, 
     return true;
   };
   sp::SolveOnChosenRoad<Complex>(
-      orvek::errors(), sp::FactorReader{n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT}, b_at, *IPATH, x_set,
-      std::span<Complex>(g_solution), std::span<std::int32_t>(g_ipvt),
+      orvek::errors(), sp::FactorReader<decltype(fac_at)>{n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT},
+      b_at, *IPATH, x_set, std::span<Complex>(g_solution), std::span<std::int32_t>(g_ipvt),
       /*multipliers_required=*/nl > 0, marked);
 }

@@ -60,8 +60,8 @@ extern "C" ORVEK_API void ORVEK_CALL BSR(const int32_t *N, const int32_t *NFAC, 
         std::span<std::int32_t>(ipvt, nc), std::span<std::int32_t>(jpvt, nc), std::span<const float>(B, nc),
         *IPATH, std::span<float>(X, nc), /*multipliers_required=*/nl > 0);
   };
-  sp::SolveOnChosenRoad<float>(orvek::errors(),
-                               sp::FactorReader{n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT}, b_at, *IPATH,
-                               x_set, std::span<float>(), std::span<std::int32_t>(),
-                               /*multipliers_required=*/nl > 0, marked);
+  sp::SolveOnChosenRoad<float>(
+      orvek::errors(), sp::FactorReader<decltype(fac_at)>{n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT},
+      b_at, *IPATH, x_set, std::span<float>(), std::span<std::int32_t>(),
+      /*multipliers_required=*/nl > 0, marked);
 }
