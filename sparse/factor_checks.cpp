@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "assembly/key_sort.hpp"
+#include "sparse/entry_checks.hpp"
 #include "sparse/factor_storage.hpp"
 #include "support/counts.hpp"
 
@@ -147,15 +148,7 @@ void CheckDuplicates(ErrorModule &err, std::int32_t n, std::int32_t nz, std::spa
 // Reports each row and column number outside 1..N; true when there is none.
 bool CheckRanges(ErrorModule &err, std::int32_t n, std::int32_t nz, std::span<const std::int32_t> irow,
                  std::span<const std::int32_t> jcol) {
-  // One branch-free pass tells whether any number is out of range; only
-  // then are the entries walked again to report each one.
-  std::uint32_t outside = 0;
-  for (std::int32_t i = 0; i < nz; ++i)
-    outside |=
-        static_cast<std::uint32_t>(static_cast<std::uint32_t>(irow[i]) - 1u >=
-                                   static_cast<std::uint32_t>(n)) |
-        static_cast<std::uint32_t>(static_cast<std::uint32_t>(jcol[i]) - 1u >= static_cast<std::uint32_t>(n));
-  if (outside == 0) return true;
+  if (AllInRange(irow.data(), jcol.data(), nz, n)) return true;
   BoundedReports rows(err, kRowRange, kRowRangeMore), columns(err, kColRange, kColRangeMore);
   for (std::int32_t i = 0; i < nz; ++i)
     if (irow[i] < 1 || irow[i] > n) rows.raise({i + 1, irow[i]});
