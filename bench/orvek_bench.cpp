@@ -54,7 +54,31 @@ struct FactorSet {
   std::int32_t nfac = 0, nl = 0;
   std::vector<float> fac;
   std::vector<std::int32_t> irfac, jcfac, ipvt, jpvt;
+
+  // Room for LUC/LUR: `values` reals of factor values, `entries` index
+  // pairs, n pivots.
+  void Allocate(std::size_t values, std::size_t entries, std::int32_t n) {
+    fac.assign(values, 0.0f);
+    irfac.assign(entries, 0);
+    jcfac.assign(entries, 0);
+    ipvt.assign(static_cast<std::size_t>(n), 0);
+    jpvt.assign(static_cast<std::size_t>(n), 0);
+  }
+  // LUC's room on the exported road: FAC(30000,2) and three index pairs per
+  // matrix entry.
+  void AllocateComplex(std::int32_t n, std::int32_t nz) {
+    Allocate(2 * static_cast<std::size_t>(kLdFactor), 3 * static_cast<std::size_t>(nz), n);
+  }
 };
+
+// LUC with the default parameters into f's room.
+void FactorComplex(std::int32_t n, std::int32_t nz, const std::vector<float> &a, const std::vector<std::int32_t> &irow,
+                   const std::vector<std::int32_t> &jcol, FactorSet &f) {
+  std::int32_t iparam[6] = {};
+  float rparam[5] = {};
+  LUC(&n, &nz, a.data(), irow.data(), jcol.data(), iparam, rparam, &f.nfac, &f.nl, f.fac.data(), f.irfac.data(),
+      f.jcfac.data(), f.ipvt.data(), f.jpvt.data());
+}
 
 struct RealList {
   std::int32_t order = 0, nz = 0;
@@ -79,6 +103,17 @@ struct Network {
   RealList bx[2];           // the two fast decoupled matrices with their LUR factors
 };
 
+// B(1000,2) of the network as the peers take it: n interleaved complex values.
+template <class T> std::vector<T> InterleavedRhs(const Network &net) {
+  const std::int32_t n = net.h.n;
+  std::vector<T> rhs(2 * static_cast<std::size_t>(n));
+  for (std::int32_t i = 0; i < n; ++i) {
+    rhs[2 * i] = net.b[i];
+    rhs[2 * i + 1] = net.b[kLdNode + i];
+  }
+  return rhs;
+}
+
 std::string CasesDir() {
   if (const char *env = std::getenv("ORVEK_CASES")) return env;
   return ORVEK_CASES_DIR;
@@ -86,32 +121,22 @@ std::string CasesDir() {
 
 void Factor(const std::int32_t n, std::int32_t nz, const std::vector<float> &a, const std::vector<std::int32_t> &irow,
             const std::vector<std::int32_t> &jcol, FactorSet &f) {
-  std::int32_t iparam[6] = {}, nfac = 0, nl = 0;
+  f.AllocateComplex(n, nz);
+  FactorComplex(n, nz, a, irow, jcol, f);
+}
+
+// LUR of m with the default parameters into f's room.
+void FactorRealInto(const RealList &m, FactorSet &f) {
+  std::int32_t iparam[6] = {};
   float rparam[5] = {};
-  f.fac.assign(2 * kLdFactor, 0.0f);
-  f.irfac.assign(3 * static_cast<std::size_t>(nz), 0);
-  f.jcfac.assign(f.irfac.size(), 0);
-  f.ipvt.assign(static_cast<std::size_t>(n), 0);
-  f.jpvt.assign(f.ipvt.size(), 0);
-  LUC(&n, &nz, a.data(), irow.data(), jcol.data(), iparam, rparam, &nfac, &nl, f.fac.data(), f.irfac.data(),
-      f.jcfac.data(), f.ipvt.data(), f.jpvt.data());
-  f.nfac = nfac;
-  f.nl = nl;
+  LUR(&m.order, &m.nz, m.val.data(), m.irow.data(), m.jcol.data(), iparam, rparam, &f.nfac, &f.nl, f.fac.data(),
+      f.irfac.data(), f.jcfac.data(), f.ipvt.data(), f.jpvt.data());
 }
 
 void FactorReal(RealList &m) {
-  std::int32_t iparam[6] = {}, nfac = 0, nl = 0;
-  float rparam[5] = {};
   const auto size = 3 * static_cast<std::size_t>(m.nz);
-  m.f.fac.assign(size, 0.0f);
-  m.f.irfac.assign(size, 0);
-  m.f.jcfac.assign(size, 0);
-  m.f.ipvt.assign(static_cast<std::size_t>(m.order), 0);
-  m.f.jpvt.assign(m.f.ipvt.size(), 0);
-  LUR(&m.order, &m.nz, m.val.data(), m.irow.data(), m.jcol.data(), iparam, rparam, &nfac, &nl, m.f.fac.data(),
-      m.f.irfac.data(), m.f.jcfac.data(), m.f.ipvt.data(), m.f.jpvt.data());
-  m.f.nfac = nfac;
-  m.f.nl = nl;
+  m.f.Allocate(size, size, m.order);
+  FactorRealInto(m, m.f);
 }
 
 // Reads a case and prepares it; false when it does not fit the capacities.
@@ -253,17 +278,11 @@ void OrvekMatricaY(benchmark::State &state, Network *net) {
 }
 
 void OrvekLuc(benchmark::State &state, Network *net) {
-  std::int32_t n = net->h.n, nz = net->nz, iparam[6] = {}, nfac = 0, nl = 0;
-  float rparam[5] = {};
+  const std::int32_t n = net->h.n, nz = net->nz;
   FactorSet f;
-  f.fac.assign(2 * kLdFactor, 0.0f);
-  f.irfac.assign(3 * static_cast<std::size_t>(nz), 0);
-  f.jcfac.assign(f.irfac.size(), 0);
-  f.ipvt.assign(static_cast<std::size_t>(n), 0);
-  f.jpvt.assign(f.ipvt.size(), 0);
+  f.AllocateComplex(n, nz);
   for (auto _ : state) {
-    LUC(&n, &nz, net->a.data(), net->irow.data(), net->jcol.data(), iparam, rparam, &nfac, &nl, f.fac.data(),
-        f.irfac.data(), f.jcfac.data(), f.ipvt.data(), f.jpvt.data());
+    FactorComplex(n, nz, net->a, net->irow, net->jcol, f);
     benchmark::DoNotOptimize(f.fac.data());
     benchmark::ClobberMemory();
   }
@@ -302,22 +321,16 @@ struct FaultBuffers {
 };
 
 void OrvekFaultRoad(benchmark::State &state, Network *net) {
-  std::int32_t n = net->h.n, nz = net->nz, iparam[6] = {}, nfac = 0, nl = 0, ipath = 1;
-  float rparam[5] = {};
+  std::int32_t n = net->h.n, nz = net->nz, ipath = 1;
   FactorSet f;
-  f.fac.assign(2 * kLdFactor, 0.0f);
-  f.irfac.assign(3 * static_cast<std::size_t>(nz), 0);
-  f.jcfac.assign(f.irfac.size(), 0);
-  f.ipvt.assign(static_cast<std::size_t>(n), 0);
-  f.jpvt.assign(f.ipvt.size(), 0);
+  f.AllocateComplex(n, nz);
   std::vector<float> b(2 * kLdNode, 0.0f);
   FaultBuffers fb;
   for (auto _ : state) {
-    LUC(&n, &nz, net->a.data(), net->irow.data(), net->jcol.data(), iparam, rparam, &nfac, &nl, f.fac.data(),
-        f.irfac.data(), f.jcfac.data(), f.ipvt.data(), f.jpvt.data());
+    FactorComplex(n, nz, net->a, net->irow, net->jcol, f);
     for (std::int32_t k = 1; k <= n; ++k) {
       b[k - 1] = 1.0f;
-      BSC(&n, &nfac, &nl, f.fac.data(), f.irfac.data(), f.jcfac.data(), f.ipvt.data(), f.jpvt.data(), b.data(),
+      BSC(&n, &f.nfac, &f.nl, f.fac.data(), f.irfac.data(), f.jcfac.data(), f.ipvt.data(), f.jpvt.data(), b.data(),
           &ipath, fb.z1.data());
       b[k - 1] = 0.0f;
       fb.fan_out(n);
@@ -337,23 +350,15 @@ void OrvekDecoupledAssemblyAndFactor(benchmark::State &state, Network *net) {
     l.irow.assign(room, 0);
     l.jcol.assign(room, 0);
     l.val.assign(room, 0.0f);
-    l.f.fac.assign(3 * room, 0.0f);
-    l.f.irfac.assign(3 * room, 0);
-    l.f.jcfac.assign(3 * room, 0);
-    l.f.ipvt.assign(static_cast<std::size_t>(n), 0);
-    l.f.jpvt.assign(static_cast<std::size_t>(n), 0);
+    l.f.Allocate(3 * room, 3 * room, n);
   }
   m[0].order = n - 1;
   m[1].order = npq;
-  std::int32_t iparam[6] = {};
-  float rparam[5] = {};
   for (auto _ : state) {
     Matrici_VektoriBX(&n, &npq, p.z_bx.data(), p.t.data(), p.nodes.data(), &nb, m[0].irow.data(), m[0].jcol.data(),
                       m[0].val.data(), &m[0].nz, m[1].irow.data(), m[1].jcol.data(), m[1].val.data(), &m[1].nz);
     for (RealList &l : m)
-      if (l.order > 0)
-        LUR(&l.order, &l.nz, l.val.data(), l.irow.data(), l.jcol.data(), iparam, rparam, &l.f.nfac, &l.f.nl,
-            l.f.fac.data(), l.f.irfac.data(), l.f.jcfac.data(), l.f.ipvt.data(), l.f.jpvt.data());
+      if (l.order > 0) FactorRealInto(l, l.f);
     benchmark::DoNotOptimize(m[1].f.fac.data());
     benchmark::ClobberMemory();
   }
@@ -362,16 +367,9 @@ void OrvekDecoupledAssemblyAndFactor(benchmark::State &state, Network *net) {
 void OrvekLurBoth(benchmark::State &state, Network *net) {
   FactorSet out[2];
   for (int q = 0; q < 2; ++q) out[q] = net->bx[q].f;
-  std::int32_t iparam[6] = {};
-  float rparam[5] = {};
   for (auto _ : state) {
-    for (int q = 0; q < 2; ++q) {
-      RealList &l = net->bx[q];
-      if (l.order > 0)
-        LUR(&l.order, &l.nz, l.val.data(), l.irow.data(), l.jcol.data(), iparam, rparam, &out[q].nfac,
-            &out[q].nl, out[q].fac.data(), out[q].irfac.data(), out[q].jcfac.data(), out[q].ipvt.data(),
-            out[q].jpvt.data());
-    }
+    for (int q = 0; q < 2; ++q)
+      if (net->bx[q].order > 0) FactorRealInto(net->bx[q], out[q]);
     benchmark::DoNotOptimize(out[1].fac.data());
     benchmark::ClobberMemory();
   }
@@ -449,11 +447,8 @@ void KluSolve(benchmark::State &state, Network *net) {
     return;
   }
   const std::int32_t n = net->h.n;
-  std::vector<double> rhs(2 * static_cast<std::size_t>(n)), x(rhs.size());
-  for (std::int32_t i = 0; i < n; ++i) {
-    rhs[2 * i] = net->b[i];
-    rhs[2 * i + 1] = net->b[kLdNode + i];
-  }
+  const std::vector<double> rhs = InterleavedRhs<double>(*net);
+  std::vector<double> x(rhs.size());
   for (auto _ : state) {
     std::memcpy(x.data(), rhs.data(), sizeof(double) * rhs.size());
     klu_z_solve(k.symbolic, k.numeric, n, 1, x.data(), &k.common);
@@ -604,11 +599,8 @@ void SluSolve(benchmark::State &state, Network *net) {
     state.SkipWithError("SuperLU factorization failed");
     return;
   }
-  std::vector<float> rhs(2 * static_cast<std::size_t>(n)), x(rhs.size());
-  for (std::int32_t i = 0; i < n; ++i) {
-    rhs[2 * i] = net->b[i];
-    rhs[2 * i + 1] = net->b[kLdNode + i];
-  }
+  const std::vector<float> rhs = InterleavedRhs<float>(*net);
+  std::vector<float> x(rhs.size());
   for (auto _ : state) {
     std::memcpy(x.data(), rhs.data(), sizeof(float) * rhs.size());
     s.solve(x, n);

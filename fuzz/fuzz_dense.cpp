@@ -54,13 +54,8 @@ void Invert(ByteReader &in) {
 void PowerProduct(ByteReader &in) {
   Ints n(1);
   n[0] = in.integer();
-  const std::int64_t rows = static_cast<std::int64_t>(Extent(static_cast<std::int64_t>(n[0]) + 1, kNode + 1));
-  const std::int32_t end = in.integer();
-  const std::size_t size = std::max<std::size_t>(static_cast<std::size_t>(rows), Extent(static_cast<std::int64_t>(end) - 1, kV));
-  Ints ija(size);
-  for (std::int64_t i = 0; i + 1 < rows; ++i) ija.put(i, in.integer());
-  ija.put(rows - 1, end);
-  for (std::size_t p = static_cast<std::size_t>(rows); p < size; ++p) ija[p] = in.empty() ? 1 : in.integer();
+  std::int32_t end = 0;
+  Ints ija = DecodeRowIndex(in, n[0], kNode, kV, end);
   const std::size_t nodes = Extent(n[0], kNode);
   Reals vm(nodes), va(nodes), sa(2 * kV), s(2 * kNode);
   for (std::size_t i = 0; i < nodes; ++i) vm[i] = in.empty() ? 1.0f : in.real(), va[i] = in.real();

@@ -104,14 +104,8 @@ void NodePower(ByteReader &in) {
   Ints n(1), k(1);
   n[0] = in.integer();
   k[0] = in.integer();
-  // IJA holds the pointers and, as the host declares it, IJA(N+1) - 1 entries.
-  const std::int64_t rows = static_cast<std::int64_t>(Extent(static_cast<std::int64_t>(n[0]) + 1, kNode + 1));
-  const std::int32_t end = in.integer();
-  const std::size_t size = std::max<std::size_t>(static_cast<std::size_t>(rows), Extent(static_cast<std::int64_t>(end) - 1, kV));
-  Ints ija(size);
-  for (std::int64_t i = 0; i + 1 < rows; ++i) ija.put(i, in.integer());
-  ija.put(rows - 1, end);
-  for (std::size_t p = static_cast<std::size_t>(rows); p < size; ++p) ija[p] = in.empty() ? 1 : in.integer();
+  std::int32_t end = 0;
+  Ints ija = DecodeRowIndex(in, n[0], kNode, kV, end);
   Reals v(2 * kNode), sa(2 * kV);
   FillReals(in, v, kNode, static_cast<std::int64_t>(Extent(n[0], kNode)));
   FillReals(in, sa, kV, static_cast<std::int64_t>(Extent(end, kV)));

@@ -2,8 +2,9 @@
 // declares them (heap blocks, so AddressSanitizer flags any access past
 // their end), filled with a canary pattern so that writes into unused
 // positions show; the error module switched to neither print nor stop, so a
-// rejected call returns and the next input runs; and the checks that turn a
-// broken promise into a crash the fuzzer records.
+// rejected call returns and the next input runs; the checks that turn a
+// broken promise into a crash the fuzzer records; and the decoders of host
+// arrays that several targets read alike.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <string_view>
 
+#include "fuzz/byte_stream.hpp"
 #include "support/error_module.hpp"
 
 // The harness's own bookkeeping loops carry no coverage feedback: they
@@ -107,6 +109,23 @@ inline bool SplitUntouchedBeyond(const Reals &x, std::int64_t ld, std::int64_t u
 // `cap`-element block, counts below zero an empty one.
 inline std::size_t Extent(std::int64_t count, std::int64_t cap) {
   return static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, cap));
+}
+
+// IJA of a row-indexed matrix of order n as a host declares it: `end`
+// (IJA(N+1), decoded first), the N pointers before it, then room for
+// IJA(N+1) - 1 entries whose column numbers are decoded too (1 once the
+// bytes run out). Counts beyond the capacities get capacity-sized blocks.
+inline Ints DecodeRowIndex(ByteReader &in, std::int32_t n, std::int64_t node_cap, std::int64_t value_cap,
+                           std::int32_t &end) {
+  const std::int64_t rows = static_cast<std::int64_t>(Extent(static_cast<std::int64_t>(n) + 1, node_cap + 1));
+  end = in.integer();
+  const std::size_t size =
+      std::max<std::size_t>(static_cast<std::size_t>(rows), Extent(static_cast<std::int64_t>(end) - 1, value_cap));
+  Ints ija(size);
+  for (std::int64_t i = 0; i + 1 < rows; ++i) ija.put(i, in.integer());
+  ija.put(rows - 1, end);
+  for (std::size_t p = static_cast<std::size_t>(rows); p < size; ++p) ija[p] = in.empty() ? 1 : in.integer();
+  return ija;
 }
 
 inline void QuietErrors() {

@@ -1,21 +1,19 @@
 // Solid faults in symmetrical components through the native interface:
-// each sequence network is assembled (AssembleAdmittance; generators as
-// nodal susceptances -1/x on the system base, bus conductances added by the
-// host to the diagonal entries) and factored once (Factor). Per faulted node
-// K a unit injection at K solved with each distinct factor set (and refined
-// against the host's double-precision matrix) gives the impedance column of K; its diagonal entries are the Thevenin impedances,
-// and the library's fault computation (Fault), given the node's own entries
-// only, the sequence currents and the node's phase voltages. A detailed
-// fault passes the whole columns and takes the branch currents of every
-// sequence (BranchCurrents).
+// each sequence network (formed by FormSequenceNetwork, sequence_networks.hpp)
+// is assembled and factored once. Per faulted node K a unit injection at K
+// solved with each distinct factor set (and refined against the host's
+// double-precision matrix) gives the impedance column of K; its diagonal
+// entries are the Thevenin impedances, and the library's fault computation
+// (Fault), given the node's own entries only, the sequence currents and the
+// node's phase voltages. A detailed fault passes the whole columns and takes
+// the branch currents of every sequence (BranchCurrents).
 //
-// Sequence data (the case files carry none): negative-sequence branches as
-// positive; zero-sequence line impedance a multiple of the positive one with
-// the same end admittances; transformers pass (Z0 = Z1) or block the zero
-// sequence; bus shunts and loads are left out of the zero sequence, loads
-// out of every sequence; phase shifts are left out of all three.
+// In: a checked case, the fault options, the pre-fault voltages per node.
+// Out: FaultLevel per node and type, or FaultDetail for one node. Errors:
+// StudyError naming the case, the bus, branch or option.
 #include "tools/study/engine.hpp"
 #include "tools/study/engine_internal.hpp"
+#include "tools/study/sequence_networks.hpp"
 
 #include "orvek/orvek.hpp"
 
@@ -31,98 +29,19 @@ using cd = std::complex<double>;
 Complex ToLibrary(cd v) { return {static_cast<float>(v.real()), static_cast<float>(v.imag())}; }
 cd FromLibrary(Complex v) { return {v.re, v.im}; }
 
-struct SequenceNetwork {
-  std::vector<std::int32_t> from, to;
-  std::vector<Complex> z, ya, yb;
-  std::vector<std::int32_t> shunt_node;
-  std::vector<float> shunt_b;
-  std::vector<float> gs;                  // per node, added to the diagonal
-  std::vector<std::int32_t> branch_index; // network branch -> branch here, -1 when left out
-  std::vector<HostMatrix::Entry> entries; // the same matrix in double, for the refinement
+// A sequence network with its matrix as assembled by the library
+// (conductances added), its factors and its double-precision matrix.
+struct FactoredSequence {
+  SequenceNetwork net;
   HostMatrix exact;
-  TripletMatrix<Complex> matrix; // as assembled by the library, conductances added
+  TripletMatrix<Complex> matrix;
   FactorSet<Complex> factors;
 
-  BranchView Branches() const { return {from, to, z, ya, yb}; }
+  BranchView Branches() const { return net.Branches(); }
 };
 
-void AddGenerators(const casefile::Network &net, double x_machine, const char *option, SequenceNetwork &s) {
-  for (const casefile::NetworkGenerator &g : net.generators) {
-    const double b = -g.mbase / (x_machine * net.base_mva);
-    CheckSingleRange(b, net.source + ": generator at bus " + std::to_string(net.bus_of_node[g.node - 1]) + " (line " +
-                            std::to_string(g.line) + "): the susceptance -1/x with " + option + " " +
-                            Number(x_machine));
-    s.shunt_node.push_back(g.node);
-    s.shunt_b.push_back(static_cast<float>(b));
-    s.entries.push_back({g.node - 1, g.node - 1, cd(0.0, b)});
-  }
-}
-
-SequenceNetwork BuildSequence(const casefile::Network &net, const FaultOptions &o, int sequence) {
-  SequenceNetwork s;
-  const bool zero = sequence == 0;
-  s.branch_index.assign(net.branches.size(), -1);
-  for (std::size_t k = 0; k < net.branches.size(); ++k) {
-    const casefile::NetworkBranch &b = net.branches[k];
-    cd z = b.z;
-    if (zero) {
-      if (b.transformer && o.transformer0 == Transformer0::kBlock) continue;
-      if (!b.transformer) {
-        z *= o.line_z0;
-        const std::string what = net.source + ": " + BranchName(net, b) + ": the zero-sequence impedance with --z0-line " +
-                                 Number(o.line_z0);
-        CheckSingleRange(z.real(), what + " (real part)");
-        CheckSingleRange(z.imag(), what + " (imaginary part)");
-      }
-    }
-    s.branch_index[k] = static_cast<std::int32_t>(s.from.size());
-    s.from.push_back(b.from);
-    s.to.push_back(b.to);
-    s.z.push_back(ToLibrary(z));
-    s.ya.push_back(ToLibrary(b.ya));
-    s.yb.push_back(ToLibrary(b.yb));
-    const cd y = 1.0 / z;
-    const std::int32_t f = b.from - 1, t = b.to - 1;
-    s.entries.insert(s.entries.end(), {{f, f, y + b.ya}, {t, t, y + b.yb}, {f, t, -y}, {t, f, -y}});
-  }
-  s.gs.assign(static_cast<std::size_t>(net.n), 0.0f);
-  if (!zero) {
-    for (std::int32_t i = 0; i < net.n; ++i) {
-      s.gs[i] = static_cast<float>(net.gs[i]);
-      s.entries.push_back({i, i, cd(net.gs[i], net.bs[i])});
-      if (net.bs[i] != 0) {
-        s.shunt_node.push_back(i + 1);
-        s.shunt_b.push_back(static_cast<float>(net.bs[i]));
-      }
-    }
-    AddGenerators(net, sequence == 1 ? o.xd : o.X2(), sequence == 1 || !o.x2 ? "--xd" : "--x2", s);
-  } else if (!o.x0_open) {
-    AddGenerators(net, o.X0(), o.x0 ? "--x0" : "--xd", s);
-  }
-  if (zero) {
-    // A node without any zero-sequence element would make the matrix singular.
-    std::vector<bool> touched(static_cast<std::size_t>(net.n), false);
-    for (std::size_t k = 0; k < s.from.size(); ++k) touched[s.from[k] - 1] = touched[s.to[k] - 1] = true;
-    for (std::int32_t node : s.shunt_node) touched[node - 1] = true;
-    for (std::int32_t i = 0; i < net.n; ++i)
-      if (!touched[i])
-        throw StudyError(net.source + ": bus " + std::to_string(net.bus_of_node[i]) +
-                         " has no zero-sequence connection (transformers block the zero sequence); use --xfmr0 pass");
-  }
-  return s;
-}
-
-void FactorSequence(Workspace &ws, const casefile::Network &net, SequenceNetwork &s, const char *name) {
-  Admittance y = AssembleAdmittance(ws, net.n, s.Branches(), {s.shunt_node, s.shunt_b});
-  // Entries 1..N of the triplet list are the diagonals of nodes 1..N.
-  for (std::int32_t i = 0; i < net.n; ++i) y.triplets.value[i].re += s.gs[i];
-  s.factors = FactorWithRoom(ws, y.triplets, net.source + ": " + name + " admittance matrix");
-  s.matrix = std::move(y.triplets);
-  s.exact = HostMatrix::FromEntries(net.n, std::move(s.entries));
-}
-
 struct Sequences {
-  SequenceNetwork net[3];
+  FactoredSequence net[3];
   int same_as[3] = {0, 1, 2}; // the network whose factors serve sequence s
 };
 
@@ -135,8 +54,15 @@ Sequences Prepare(Workspace &ws, const casefile::Network &net, const FaultOption
       q.same_as[2] = 1;
       continue;
     }
-    q.net[s] = BuildSequence(net, o, s);
-    FactorSequence(ws, net, q.net[s], names[s]);
+    FactoredSequence &f = q.net[s];
+    try {
+      f.net = FormSequenceNetwork(net, o, static_cast<Sequence>(s));
+    } catch (const StudyError &e) {
+      throw StudyError(net.source + ": " + e.what());
+    }
+    f.matrix = AssembleSequence(ws, net.n, f.net);
+    f.factors = FactorWithRoom(ws, f.matrix, net.source + ": " + names[s] + " admittance matrix");
+    f.exact = HostMatrix::FromEntries(net.n, std::move(f.net.entries));
   }
   return q;
 }
@@ -207,7 +133,7 @@ void Columns(Workspace &ws, const Sequences &q, std::int32_t k, ColumnWork &w, s
       col[s] = col[q.same_as[s]];
       continue;
     }
-    const SequenceNetwork &sn = q.net[s];
+    const FactoredSequence &sn = q.net[s];
     Solve(ws, sn.factors, w.unit, w.fx);
     for (std::size_t i = 0; i < n; ++i) w.x[i] = FromLibrary(w.fx[i]);
     for (int step = 0;; ++step) {
@@ -247,7 +173,7 @@ template <class W, class Sink>
 bool LibraryFaultLevels(W &ws, const Sequences &q, const std::vector<float> &ub, const std::vector<cd> &e,
                         const std::vector<std::int32_t> &nodes, Sink &&sink) {
   if constexpr (HasFaultLevels<W>) {
-    const SequenceNetwork &s0 = q.net[q.same_as[0]], &s1 = q.net[q.same_as[1]], &s2 = q.net[q.same_as[2]];
+    const FactoredSequence &s0 = q.net[q.same_as[0]], &s1 = q.net[q.same_as[1]], &s2 = q.net[q.same_as[2]];
     std::vector<Complex> ef(e.size());
     for (std::size_t i = 0; i < e.size(); ++i) ef[i] = ToLibrary(e[i]);
     const SequenceFactors factors{s0.factors, s1.factors, s2.factors};
@@ -332,7 +258,7 @@ std::vector<FaultDetail> DetailedFault(const StudyCase &c, const FaultOptions &o
     std::vector<cd> seq[3];
     for (int s = 0; s < 3; ++s) {
       seq[s].assign(net.branches.size(), 0.0);
-      const SequenceNetwork &sn = q.net[q.same_as[s]];
+      const SequenceNetwork &sn = q.net[q.same_as[s]].net;
       if (sn.from.empty()) continue;
       const BranchFlows f = BranchCurrents(ws, sn.Branches(), *v[s]);
       for (std::size_t b = 0; b < net.branches.size(); ++b)

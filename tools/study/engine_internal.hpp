@@ -1,7 +1,11 @@
-// Shared pieces of the study engine's stages (not part of its interface).
+// Shared pieces of the study engine's stages (not part of its interface):
+// numbers and names for messages, the single-precision range check, the
+// host's double-precision matrix that solutions are refined against, and
+// factoring with room that grows when the elimination runs out of it.
 #pragma once
 
 #include "tools/study/engine.hpp"
+#include "tools/study/sequence_networks.hpp"
 
 #include "orvek/orvek.hpp"
 
@@ -31,10 +35,7 @@ void CheckSingleRange(double v, const std::string &what);
 // A complex matrix in double precision, compressed rows: the host's own
 // network model, against which the single-precision results are refined.
 struct HostMatrix {
-  struct Entry {
-    std::int32_t row, col; // 0-based
-    std::complex<double> v;
-  };
+  using Entry = NodalEntry;
   std::vector<std::int32_t> start, col; // start: n + 1 pointers
   std::vector<std::complex<double>> val;
   // Sums entries at the same position.

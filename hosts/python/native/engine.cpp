@@ -1,10 +1,12 @@
 // Cases and contingency screening over the native C++ API (see
-// engine.hpp): the sequence networks are built from the same sequence-data
-// options as the study engine's, factored once per outage, and FaultLevels
-// gives every node's fault levels from the factors.
+// engine.hpp): the sequence networks of every outage are formed by the
+// study engine's FormSequenceNetwork (the branch out of service left out),
+// factored once per outage, and FaultLevels gives every node's fault
+// levels from the factors. In: a loaded case, outages as branch-table rows
+// (0: none), fault options, pre-fault voltages per node. Out: the largest
+// phase current per outage, fault type and node; a failure's message.
 #include "hosts/python/native/engine.hpp"
-
-#include "orvek/orvek.h"
+#include "tools/study/sequence_networks.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -16,112 +18,12 @@ namespace orvek::pyhost {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kSqrt3 = 1.7320508075688772;
 // A smallest pivot at or below this, or a growth factor above kMaxGrowth,
 // marks a factorization that ended with its singular or growth warning
 // (the command line's thresholds).
 constexpr float kSingularPivot = 1.1e-20f;
 constexpr float kMaxGrowth = 1.0e16f;
-constexpr double kFloatRounding = 5.9604644775390625e-8; // 2^-24
-
-// One network as native spans: the π-branches, nodal susceptance shunts
-// (with the generators' where a sequence network adds them) and the
-// conductance shunts the host adds to the diagonals.
-struct Arrays {
-  std::int32_t n = 0;
-  std::vector<std::int32_t> from, to;
-  std::vector<Complex> z, ya, yb;
-  std::vector<float> r, x, t; // as in the file, for the decoupled matrices
-  std::vector<std::int32_t> ksh;
-  std::vector<float> bsh, gsh;
-  std::vector<std::int32_t> branch_index; // network branch -> index here, -1 when left out
-  BranchView Branches() const { return {from, to, z, ya, yb}; }
-};
-
-Arrays Positive(const casefile::Network &net) {
-  const casefile::HostArrays h = casefile::MakeUnboundedArrays(net);
-  const std::size_t ld = static_cast<std::size_t>(h.ld);
-  Arrays a;
-  a.n = net.n;
-  for (std::size_t b = 0; b < static_cast<std::size_t>(h.nb); ++b) {
-    a.from.push_back(h.nodes[b]);
-    a.to.push_back(h.nodes[b + ld]);
-    a.z.push_back({h.z[b], h.z[b + ld]});
-    a.ya.push_back({h.ya[b], h.ya[b + ld]});
-    a.yb.push_back({h.yb[b], h.yb[b + ld]});
-    a.r.push_back(h.z_bx[b]);
-    a.x.push_back(h.z_bx[b + ld]);
-    a.t.push_back(h.t[b]);
-    a.branch_index.push_back(static_cast<std::int32_t>(b));
-  }
-  a.ksh = h.ksh;
-  a.bsh = h.bsh;
-  a.gsh = h.gsh;
-  return a;
-}
-
-// Generator admittance 1/(j x) with x on the system base, as a susceptance.
-void AddGenerators(const casefile::Network &net, double x_machine, Arrays &a) {
-  for (const casefile::NetworkGenerator &g : net.generators) {
-    const double x = x_machine * net.base_mva / g.mbase;
-    a.bsh.push_back(static_cast<float>(-1.0 / x));
-    a.ksh.push_back(g.node);
-  }
-}
-
-Arrays PositiveLike(const casefile::Network &net, const Arrays &positive, double x_machine) {
-  Arrays a = positive;
-  AddGenerators(net, x_machine, a);
-  return a;
-}
-
-Arrays ZeroSequence(const casefile::Network &net, const Arrays &positive, const study::Options &o) {
-  Arrays z;
-  z.n = net.n;
-  z.branch_index.assign(positive.from.size(), -1);
-  std::int32_t kept = 0;
-  for (std::size_t b = 0; b < positive.from.size(); ++b) {
-    const casefile::NetworkBranch &br = net.branches[b];
-    if (br.transformer && o.transformer0 == study::Transformer0::kBlock) continue;
-    const double k = br.transformer ? 1.0 : o.line_z0;
-    z.from.push_back(positive.from[b]);
-    z.to.push_back(positive.to[b]);
-    z.z.push_back({static_cast<float>(k * br.z.real()), static_cast<float>(k * br.z.imag())});
-    z.ya.push_back(positive.ya[b]);
-    z.yb.push_back(positive.yb[b]);
-    z.branch_index[b] = kept++;
-  }
-  z.gsh.assign(static_cast<std::size_t>(net.n), 0.0f);
-  if (!o.x0_open) AddGenerators(net, o.X0(), z);
-  if (kept == 0)
-    throw StudyFailure("the zero-sequence network has no branch (every branch is a blocking transformer)", {});
-  // A node without any zero-sequence element would make the matrix singular.
-  std::vector<bool> touched(static_cast<std::size_t>(net.n), false);
-  for (std::int32_t b = 0; b < kept; ++b) {
-    touched[z.from[b] - 1] = true;
-    touched[z.to[b] - 1] = true;
-  }
-  for (std::int32_t k : z.ksh) touched[k - 1] = true;
-  for (std::int32_t i = 0; i < net.n; ++i)
-    if (!touched[i])
-      throw StudyFailure("bus " + std::to_string(net.bus_of_node[i]) +
-                             " has no zero-sequence connection (transformers block the zero sequence); use --xfmr0 pass",
-                         {});
-  return z;
-}
-
-// The admittance matrix with the conductance shunts added to the diagonal
-// entries of both forms (entries 1..N of each are the diagonals).
-Admittance Assemble(Workspace &ws, const Arrays &a) {
-  Admittance y = AssembleAdmittance(ws, a.n, a.Branches(), ShuntView{a.ksh, a.bsh});
-  for (std::int32_t i = 0; i < a.n; ++i) {
-    if (a.gsh[i] == 0.0f) continue;
-    y.triplets.value[i].re += a.gsh[i];
-    y.row_indexed.sa[i].re += a.gsh[i];
-  }
-  return y;
-}
 
 std::string Singular(const char *what) {
   return std::string("the ") + what + " is numerically singular (is every part of the network connected to a source?)";
@@ -144,31 +46,42 @@ template <class T> void CheckQuality(const FactorSet<T> &f, const char *what) {
     throw StudyFailure(Singular(what), f.warnings);
 }
 
-// The three sequence networks and their factors; the negative sequence
-// shares the positive one's factors when their generator reactances agree
-// (the same matrix factors to the same set).
+// The factors of the three sequence networks; the negative sequence
+// shares the positive one's when their generator reactances agree (the
+// same matrix factors to the same set).
 struct Sequences {
-  Arrays net[3];
   FactorSet<Complex> factors[3];
   bool negative_is_positive = false;
   const FactorSet<Complex> &Of(int s) const { return s == 2 && negative_is_positive ? factors[1] : factors[s]; }
 };
 
-void FactorSequences(Workspace &ws, const casefile::Network &net, const study::Options &o, Sequences &seq) {
-  const Arrays positive = Positive(net);
-  seq.net[0] = ZeroSequence(net, positive, o);
-  seq.net[1] = PositiveLike(net, positive, o.xd);
+// `branch_out`: index into net.branches of the branch out of service, or -1.
+void FactorSequences(Workspace &ws, const casefile::Network &net, const study::FaultOptions &o,
+                     std::int32_t branch_out, Sequences &seq) {
+  if (o.transformer0 == study::Transformer0::kBlock) {
+    bool any_line = false;
+    for (std::size_t b = 0; b < net.branches.size(); ++b)
+      any_line = any_line || (static_cast<std::int32_t>(b) != branch_out && !net.branches[b].transformer);
+    if (!any_line)
+      throw StudyFailure("the zero-sequence network has no branch (every branch is a blocking transformer)", {});
+  }
+  // The screening has always taken the options as given (no range
+  // refusal of its own); values outside the single-precision range end in
+  // a singular factorization or in the levels they give.
+  const auto form = [&](study::Sequence s) {
+    return study::FormSequenceNetwork(net, o, s, branch_out, study::RangeCheck::kPass);
+  };
+  const study::SequenceNetwork zero = form(study::Sequence::kZero), positive = form(study::Sequence::kPositive);
   seq.negative_is_positive = o.X2() == o.xd;
-  seq.net[2] = seq.negative_is_positive ? Arrays{} : PositiveLike(net, positive, o.X2());
+  const study::SequenceNetwork negative =
+      seq.negative_is_positive ? study::SequenceNetwork{} : form(study::Sequence::kNegative);
+  const study::SequenceNetwork *nets[3] = {&zero, &positive, &negative};
   const char *names[3] = {"zero-sequence admittance matrix", "positive-sequence admittance matrix",
                           "negative-sequence admittance matrix"};
   for (int s = 0; s < 3; ++s) {
-    if (s == 2 && seq.negative_is_positive) {
-      seq.net[2] = seq.net[1];
-      continue;
-    }
-    const Admittance y = Assemble(ws, seq.net[s]);
-    seq.factors[s] = FactorOf(ws, y.triplets, names[s]);
+    if (s == 2 && seq.negative_is_positive) continue;
+    const TripletMatrix<Complex> y = study::AssembleSequence(ws, net.n, *nets[s]);
+    seq.factors[s] = FactorOf(ws, y, names[s]);
     CheckQuality(seq.factors[s], names[s]);
   }
 }
@@ -207,15 +120,24 @@ std::shared_ptr<LoadedCase> ReadCaseFile(const std::string &path) {
   return ParseCaseText(buf.str(), path);
 }
 
+namespace {
+
+// Refuses a branch-table row that is not there.
+void CheckBranchRow(const LoadedCase &c, std::int32_t row) {
+  if (row < 1 || static_cast<std::size_t>(row) > c.table.branches.size())
+    throw casefile::CaseError(c.source + ": branch " + std::to_string(row) + " is not in the branch table (1.." +
+                              std::to_string(c.table.branches.size()) + ")");
+}
+
+} // namespace
+
 std::shared_ptr<LoadedCase> WithoutBranches(const LoadedCase &c, std::span<const std::int32_t> rows) {
   auto out = std::make_shared<LoadedCase>();
   out->text = c.text;
   out->source = c.source;
   out->table = c.table;
   for (std::int32_t row : rows) {
-    if (row < 1 || static_cast<std::size_t>(row) > out->table.branches.size())
-      throw casefile::CaseError(c.source + ": branch " + std::to_string(row) + " is not in the branch table (1.." +
-                                std::to_string(out->table.branches.size()) + ")");
+    CheckBranchRow(c, row);
     out->table.branches[static_cast<std::size_t>(row - 1)].status = 0;
   }
   out->net = casefile::BuildNetwork(out->table, casefile::NodeOrder::kPowerFlow);
@@ -236,34 +158,39 @@ double OutputCurrent(const casefile::Network &net, bool per_unit, double pu, std
 // ---- Contingency screening ------------------------------------------------------
 
 ScreeningBatch ScreenOutages(Workspace &ws, const LoadedCase &base, std::span<const std::int32_t> outages,
-                             const study::Options &o, std::span<const std::complex<float>> prefault_by_node) {
-  const casefile::Network &bn = base.net;
-  const std::size_t buses = static_cast<std::size_t>(bn.n), types = o.faults.size();
+                             const study::FaultOptions &o, std::span<const std::complex<float>> prefault_by_node) {
+  const casefile::Network &net = base.net;
+  const std::size_t buses = static_cast<std::size_t>(net.n), types = o.types.size();
   ScreeningBatch out;
   out.levels.assign(outages.size() * types * buses, std::numeric_limits<double>::quiet_NaN());
   out.failures.resize(outages.size());
-  const bool per_unit = PerUnitCurrents(bn);
+  const bool per_unit = PerUnitCurrents(net);
   std::vector<Complex> e(buses);
   for (std::size_t j = 0; j < buses; ++j) e[j] = {prefault_by_node[j].real(), prefault_by_node[j].imag()};
-  const std::vector<float> ub = BaseVoltages(bn);
+  const std::vector<float> ub = BaseVoltages(net);
   Sequences seq; // reused from outage to outage
   for (std::size_t oi = 0; oi < outages.size(); ++oi) {
     try {
+      // Taking a branch out of service changes no bus type, so the network
+      // is the base one without that branch (none when the row is already
+      // out of service), over the same nodes.
       const std::int32_t row = outages[oi];
-      std::shared_ptr<LoadedCase> changed;
-      if (row != 0) changed = WithoutBranches(base, {&row, 1});
-      const casefile::Network &net = row != 0 ? changed->net : bn;
-      // Taking a branch out changes no bus type, so the node numbers stay.
-      if (net.n != bn.n || net.bus_of_node != bn.bus_of_node)
-        throw study::StudyError("the outage changes the network's buses");
-      FactorSequences(ws, net, o, seq);
+      std::int32_t branch_out = -1;
+      if (row != 0) {
+        CheckBranchRow(base, row);
+        for (std::size_t b = 0; b < net.branches.size(); ++b)
+          if (net.branches[b].case_index == row - 1) branch_out = static_cast<std::int32_t>(b);
+        // The case's last branch: the reader's own "no branch in service".
+        if (branch_out >= 0 && net.branches.size() == 1) (void)WithoutBranches(base, {&row, 1});
+      }
+      FactorSequences(ws, net, o, branch_out, seq);
       // Every node's driving-point impedances from the factors at once.
       const std::vector<NodeFaultLevels> levels =
           FaultLevels(ws, SequenceFactors{seq.Of(0), seq.Of(1), seq.Of(2)}, ub, e);
       for (std::size_t kk = 0; kk < buses; ++kk) {
         const std::int32_t k = static_cast<std::int32_t>(kk + 1);
         for (std::size_t t = 0; t < types; ++t) {
-          const PhaseCurrents &p = levels[kk].of(static_cast<FaultType>(o.faults[t])).phase;
+          const PhaseCurrents &p = levels[kk].of(static_cast<FaultType>(o.types[t])).phase;
           const float largest =
               std::max({std::hypot(p.ia.re, p.ia.im), std::hypot(p.ib.re, p.ib.im), std::hypot(p.ic.re, p.ic.im)});
           out.levels[(oi * types + t) * buses + kk] = OutputCurrent(net, per_unit, largest, k);

@@ -3,53 +3,34 @@
 // kept with their text (so that they pickle and travel to Dask workers),
 // branch outages, and the contingency screening of every node's fault
 // levels through the native C++ API's FaultLevels, with factor storage
-// reused from outage to outage. Every function takes the caller's
+// reused from outage to outage. The sequence networks are the study
+// engine's (FormSequenceNetwork, tools/study/sequence_networks.hpp), so the
+// screening and the study form them alike. Every function takes the caller's
 // Workspace, so calls on different threads with different workspaces run
 // at once.
 #pragma once
 
 #include "orvek/orvek.hpp"
 #include "tools/casefile/matpower.hpp"
+#include "tools/study/engine.hpp"
 
 #include <complex>
 #include <memory>
-#include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace orvek::pyhost {
 
-// The sequence-data options and errors of the screening (the fault
-// options of the study engine, in the single-precision road of FaultLevels).
-namespace study {
-
-class StudyError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-enum class FaultType : int { kThreePhase = 1, kPhasePhase = 2, kPhasePhaseEarth = 3, kPhaseEarth = 4 };
-enum class Transformer0 { kPass, kBlock };
-
-struct Options {
+// The options of the Python layer's studies (orvek.study.options): the
+// study engine's fault options (the sequence data and the fault types, as
+// `types`) with the power flow's tolerance and iteration limit and the
+// choice of flat pre-fault voltages.
+struct Options : study::FaultOptions {
   double tolerance = 1e-4;   // per unit on the case's MVA base
   int max_iterations = 100;  // P and Q half-iterations count as one
-  std::vector<FaultType> faults{FaultType::kThreePhase};
   bool flat_prefault = false;
-  double xd = 0.2;           // generator subtransient reactance, machine base
-  std::optional<double> x2;  // default: xd
-  std::optional<double> x0;  // default: xd; nullopt with x0_open
-  bool x0_open = false;      // generators ungrounded in the zero sequence
-  double line_z0 = 3.0;      // zero-sequence line impedance / positive
-  Transformer0 transformer0 = Transformer0::kPass;
-
-  double X2() const { return x2 ? *x2 : xd; }
-  double X0() const { return x0 ? *x0 : xd; }
 };
-
-} // namespace study
 
 // A case as read: the text (so that it can be sent elsewhere and read
 // again), its tables and its network in power-flow node order.
@@ -98,6 +79,6 @@ struct ScreeningBatch {
   std::vector<std::string> failures;
 };
 ScreeningBatch ScreenOutages(Workspace &ws, const LoadedCase &base, std::span<const std::int32_t> outages,
-                             const study::Options &o, std::span<const std::complex<float>> prefault_by_node);
+                             const study::FaultOptions &o, std::span<const std::complex<float>> prefault_by_node);
 
 } // namespace orvek::pyhost

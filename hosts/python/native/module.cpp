@@ -111,8 +111,6 @@ void TranslateErrors(std::exception_ptr p) {
                             py::arg("text") = std::string(e.what())));
   } catch (const orvek::pyhost::StudyFailure &e) {
     Raise("StudyError", py::dict(py::arg("message") = std::string(e.what()), py::arg("reports") = Reports(e.reports())));
-  } catch (const orvek::pyhost::study::StudyError &e) {
-    Raise("StudyError", py::dict(py::arg("message") = std::string(e.what())));
   } catch (const orvek::study::StudyError &e) {
     Raise("StudyError", py::dict(py::arg("message") = std::string(e.what())));
   } catch (const orvek::casefile::CaseError &e) {
@@ -345,7 +343,7 @@ py::dict RunEngine(const CaseHandle &c, const EngineOptions &o) {
   return d;
 }
 
-py::tuple Screen(const CaseHandle &c, const IArray &outages, const orvek::pyhost::study::Options &o, const CArray &prefault,
+py::tuple Screen(const CaseHandle &c, const IArray &outages, const orvek::pyhost::Options &o, const CArray &prefault,
                  PyWorkspace *ws) {
   orvek::pyhost::ScreeningBatch b;
   const std::span<const std::complex<float>> e(prefault.data(), static_cast<std::size_t>(prefault.size()));
@@ -354,7 +352,7 @@ py::tuple Screen(const CaseHandle &c, const IArray &outages, const orvek::pyhost
     Lease lease(ws);
     b = orvek::pyhost::ScreenOutages(lease.ws(), *c, View(outages), o, e);
   }
-  DArray levels({static_cast<py::ssize_t>(outages.size()), static_cast<py::ssize_t>(o.faults.size()),
+  DArray levels({static_cast<py::ssize_t>(outages.size()), static_cast<py::ssize_t>(o.types.size()),
                  static_cast<py::ssize_t>(c->net.n)});
   if (!b.levels.empty()) std::memcpy(levels.mutable_data(), b.levels.data(), b.levels.size() * sizeof(double));
   return py::make_tuple(levels, b.failures);
@@ -390,20 +388,20 @@ PYBIND11_MODULE(_native, m) {
   m.def("branch_flows", &BranchFlowsOf, py::arg("powers"), py::arg("from_"), py::arg("to"), py::arg("z"),
         py::arg("ya"), py::arg("yb"), py::arg("v"), ws);
 
-  py::enum_<orvek::pyhost::study::FaultType>(m, "FaultType")
-      .value("three_phase", orvek::pyhost::study::FaultType::kThreePhase)
-      .value("phase_to_phase", orvek::pyhost::study::FaultType::kPhasePhase)
-      .value("two_phase_to_earth", orvek::pyhost::study::FaultType::kPhasePhaseEarth)
-      .value("single_phase_to_earth", orvek::pyhost::study::FaultType::kPhaseEarth);
-  py::enum_<orvek::pyhost::study::Transformer0>(m, "Transformer0")
-      .value("pass_", orvek::pyhost::study::Transformer0::kPass)
-      .value("block", orvek::pyhost::study::Transformer0::kBlock);
-  using orvek::pyhost::study::Options;
+  py::enum_<orvek::study::FaultType>(m, "FaultType")
+      .value("three_phase", orvek::study::FaultType::kThreePhase)
+      .value("phase_to_phase", orvek::study::FaultType::kPhasePhase)
+      .value("two_phase_to_earth", orvek::study::FaultType::kPhasePhaseEarth)
+      .value("single_phase_to_earth", orvek::study::FaultType::kPhaseEarth);
+  py::enum_<orvek::study::Transformer0>(m, "Transformer0")
+      .value("pass_", orvek::study::Transformer0::kPass)
+      .value("block", orvek::study::Transformer0::kBlock);
+  using orvek::pyhost::Options;
   py::class_<Options>(m, "Options", "The study options of orvek-study, with its defaults.")
       .def(py::init<>())
       .def_readwrite("tolerance", &Options::tolerance)
       .def_readwrite("max_iterations", &Options::max_iterations)
-      .def_readwrite("faults", &Options::faults)
+      .def_readwrite("faults", &Options::types)
       .def_readwrite("flat_prefault", &Options::flat_prefault)
       .def_readwrite("xd", &Options::xd)
       .def_readwrite("x2", &Options::x2)

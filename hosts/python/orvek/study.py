@@ -28,6 +28,11 @@ _FAULT_ENUM = {1: _native.FaultType.three_phase, 2: _native.FaultType.phase_to_p
                3: _native.FaultType.two_phase_to_earth, 4: _native.FaultType.single_phase_to_earth}
 
 
+def _native_property(name, doc):
+    """A read-only attribute of the compiled module's case."""
+    return property(lambda self: getattr(self._native, name), doc=doc)
+
+
 class Case:
     """A MATPOWER case as read, and the network the studies see (buses in
     power-flow order inside; every table here is indexed by bus number or
@@ -44,22 +49,10 @@ class Case:
         net = self.network
         return "<orvek.Case %s: %d buses, %d branches in service>" % (self.source, net["n"], len(net["from"]))
 
-    @property
-    def source(self):
-        return self._native.source
-
-    @property
-    def name(self):
-        return self._native.name
-
-    @property
-    def base_mva(self):
-        return self._native.base_mva
-
-    @property
-    def network(self):
-        """Node order and branch arrays of the network (a dict of arrays)."""
-        return self._native.network
+    source = _native_property("source", "The case file's name as given.")
+    name = _native_property("name", "The case's function name, if any.")
+    base_mva = _native_property("base_mva", "The case's MVA base.")
+    network = _native_property("network", "Node order and branch arrays of the network (a dict of arrays).")
 
     @property
     def buses(self):
@@ -162,26 +155,39 @@ def options(tol=DEFAULT_TOLERANCE, max_iter=DEFAULT_MAX_ITERATIONS, faults="3ph"
     """The command line's options (--tol, --max-iter, --fault, --flat, --xd,
     --x2, --x0 (a number or "open"), --z0-line, --xfmr0 pass|block)."""
     o = _native.Options()
+    _set_iteration(o, tol, max_iter)
+    o.faults = [_FAULT_ENUM[c] for c in fault_codes(faults)]
+    o.flat_prefault = bool(flat)
+    block = _set_sequence_data(o, xd, x2, x0, x0_open, z0_line, xfmr0, lambda name, value: bool(value))
+    o.transformer0 = _native.Transformer0.block if block else _native.Transformer0.pass_
+    return o
+
+
+def _set_iteration(o, tol, max_iter):
+    """The power flow's tolerance and iteration limit of either options type."""
     o.tolerance = _real("tol", tol)
     if isinstance(max_iter, bool) or not isinstance(max_iter, numbers.Integral):
         raise TypeError("max_iter must be an integer, got %r" % (max_iter,))
     if max_iter < 1:
         raise ValueError("max_iter must be at least 1, found %d" % max_iter)
     o.max_iterations = int(max_iter)
-    o.faults = [_FAULT_ENUM[c] for c in fault_codes(faults)]
-    o.flat_prefault = bool(flat)
+
+
+def _set_sequence_data(o, xd, x2, x0, x0_open, z0_line, xfmr0, flag):
+    """The sequence data of either options type (x0 a number, None or
+    "open"; flag(name, value) reads x0_open); returns whether transformers
+    block the zero sequence."""
     o.xd = _real("xd", xd)
     o.x2 = None if x2 is None else _real("x2", x2)
     if isinstance(x0, str) and x0 == "open":
         x0_open = True
         x0 = None
     o.x0 = None if x0 is None else _real("x0", x0)
-    o.x0_open = bool(x0_open)
+    o.x0_open = flag("x0_open", x0_open)
     o.line_z0 = _real("z0_line", z0_line)
     if xfmr0 not in ("pass", "block"):
         raise ValueError("xfmr0 must be pass or block, found %r" % (xfmr0,))
-    o.transformer0 = _native.Transformer0.pass_ if xfmr0 == "pass" else _native.Transformer0.block
-    return o
+    return xfmr0 == "block"
 
 
 # The study engine's defaults (tools/study/engine.hpp).
@@ -208,29 +214,14 @@ def engine_options(tol=DEFAULT_ENGINE_TOLERANCE, max_iter=DEFAULT_ENGINE_MAX_ITE
     --flat, --xd, --x2, --x0 (a number or "open"), --z0-line, --xfmr0
     pass|block, --refine-faults."""
     o = _native.EngineOptions()
-    o.tolerance = _real("tol", tol)
-    if isinstance(max_iter, bool) or not isinstance(max_iter, numbers.Integral):
-        raise TypeError("max_iter must be an integer, got %r" % (max_iter,))
-    if max_iter < 1:
-        raise ValueError("max_iter must be at least 1, found %d" % max_iter)
-    o.max_iterations = int(max_iter)
+    _set_iteration(o, tol, max_iter)
     o.flat_start = _flag("flat_start", flat_start)
     o.q_limits = _flag("q_limits", q_limits)
     o.run_faults = faults is not None
     if faults is not None:
         o.fault_types = fault_codes(faults)
     o.flat_prefault = _flag("flat", flat)
-    o.xd = _real("xd", xd)
-    o.x2 = None if x2 is None else _real("x2", x2)
-    if isinstance(x0, str) and x0 == "open":
-        x0_open = True
-        x0 = None
-    o.x0 = None if x0 is None else _real("x0", x0)
-    o.x0_open = _flag("x0_open", x0_open)
-    o.line_z0 = _real("z0_line", z0_line)
-    if xfmr0 not in ("pass", "block"):
-        raise ValueError("xfmr0 must be pass or block, found %r" % (xfmr0,))
-    o.transformer0_block = xfmr0 == "block"
+    o.transformer0_block = _set_sequence_data(o, xd, x2, x0, x0_open, z0_line, xfmr0, _flag)
     o.refine = _flag("refine", refine)
     return o
 
