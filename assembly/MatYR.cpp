@@ -46,8 +46,7 @@ extern "C" ORVEK_API void ORVEK_CALL MatYR(const int32_t *NIN, const int32_t *ID
                          IJA,
                          IOLD,
                          INEW,
-                         ColumnFilter::Flags(std::span<const std::int32_t>(
-                             IDROP, static_cast<std::size_t>(n_in < 0 ? 0 : n_in)))};
+                         ColumnFilter::Flags(std::span<const std::int32_t>(IDROP, orvek::Size(n_in)))};
   std::int32_t entries = 0;
   {
     frame::ArgumentGuard guard(err, kName);

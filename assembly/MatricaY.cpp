@@ -46,7 +46,7 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaY(const float *BSH, const int32_t *K
     return true;
   };
   // Forming the spans reads nothing; the stamps read the shunts after their check.
-  const auto count = static_cast<std::size_t>(nsh < 0 ? 0 : nsh);
+  const std::size_t count = Size(nsh);
   const NodalShunts shunts{nsh, std::span<const float>(BSH, count),
                            std::span<const std::int32_t>(KSH, count)};
   AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, storage,

@@ -17,6 +17,7 @@
 #include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "support/complex.hpp"
+#include "support/counts.hpp"
 
 namespace orvek::assembly {
 
@@ -111,7 +112,7 @@ inline BranchArrays ReadBranches(BranchStorage &st, const float *z, const float 
 
 // A host output array of `count` elements.
 inline std::span<std::int32_t> HostSpan(std::int32_t *p, std::int32_t count) {
-  return {p, static_cast<std::size_t>(count < 0 ? 0 : count)};
+  return {p, Size(count)};
 }
 
 // A triplet list over the host's IROW/JCOL (count elements, checked against

@@ -59,7 +59,7 @@ extern "C" ORVEK_API void ORVEK_CALL Matrici_VektoriBX(const int32_t *N, const i
   const std::int32_t n = *N, npq = *NPQ, nb = *NB;
   ErrorModule &err = errors();
   if (!CheckArguments(err, n, npq, NODES, nb)) return;
-  const auto branches = static_cast<std::size_t>(nb >= 1 ? nb : 0);
+  const std::size_t branches = Size(nb);
   const DecoupledBranches data{
       std::span<const float>(Z, branches), std::span<const float>(Z + kLdBranch, branches),
       std::span<const float>(T, branches), std::span<const std::int32_t>(NODES, branches),
