@@ -13,30 +13,70 @@
 namespace orvek::native {
 namespace {
 
-
-constexpr Message kPermutations{11, "IPVT and JPVT of the %(L1) factor set must each hold the integers 1 to N = %(I1)."};
+constexpr Message kPermutations{
+    11, "IPVT and JPVT of the %(L1) factor set must each hold the integers 1 to N = %(I1)."};
 constexpr Message kWrongSide{
-    12, "Entry %(I1) of the %(L1) factor set lies at row %(I2), column %(I3), on the wrong side of the diagonal "
-        "for its part of the factors."};
+    12,
+    "Entry %(I1) of the %(L1) factor set lies at row %(I2), column %(I3), on the wrong side of the diagonal "
+    "for its part of the factors."};
 constexpr Message kNoDiagonal{13, "Row %(I1) of U in the %(L1) factor set has no diagonal entry."};
 constexpr Message kMatrixOrder{14, "The %(L1) matrix has order %(I1); it must have N = %(I2)."};
 constexpr Message kMatrixSizes{
-    15, "IROW, JCOL and the values of the %(L1) matrix hold %(I1), %(I2) and %(I3) entries; they must be equal."};
-constexpr Message kMatrixEntry{16, "Entry %(I1) of the %(L1) matrix lies at row %(I2), column %(I3), outside 1..N."};
+    15,
+    "IROW, JCOL and the values of the %(L1) matrix hold %(I1), %(I2) and %(I3) entries; they must be equal."};
+constexpr Message kMatrixEntry{
+    16, "Entry %(I1) of the %(L1) matrix lies at row %(I2), column %(I3), outside 1..N."};
 constexpr Message kNotFactored{
-    17, "The %(L1) matrix has entries outside the pattern of its factor set: it is not the matrix the set was "
-        "computed from."};
+    17,
+    "The %(L1) matrix has entries outside the pattern of its factor set: it is not the matrix the set was "
+    "computed from."};
 constexpr Message kNoNodeDiagonal{
-    18, "The %(L1) matrix has no entry at row and column %(I1): the driving-point impedance of that node is not "
-        "defined by its factors."};
+    18,
+    "The %(L1) matrix has no entry at row and column %(I1): the driving-point impedance of that node is not "
+    "defined by its factors."};
+
+// The factor set's permutations, the matrix when given (order, sizes, every
+// entry inside 1..N), and the factors indexed by rows and columns (L strictly
+// below, U on or above the diagonal, every row of U with its diagonal);
+// mark is scratch of N elements.
+void CheckSetAndMatrix(CallScope &scope, std::string_view routine, std::string_view name,
+                       const FactorSet<Complex> &f, const TripletMatrix<Complex> *a,
+                       const sparse::FactorIndex &index, std::span<std::int32_t> mark) {
+  const std::int32_t n = f.n;
+  const std::size_t unz = a != nullptr ? Size(a->nz()) : 0;
+  Checks checks(scope, routine);
+  bool ok = checks.require_named(sparse::ArePermutations(f.ipvt.data(), f.jpvt.data(), n, mark.data()), name,
+                                 kPermutations, {n});
+  if (ok && a != nullptr) {
+    ok = checks.require_named(a->n == n, name, kMatrixOrder, {a->n, n}) &&
+         checks.require_named(a->irow.size() == a->value.size() && a->jcol.size() == a->value.size(), name,
+                              kMatrixSizes, {Count(a->irow.size()), Count(a->jcol.size()), a->nz()});
+    for (std::size_t t = 0; ok && t < unz; ++t) {
+      const std::int32_t r = a->irow[t], c = a->jcol[t];
+      ok = checks.require_named(r >= 1 && r <= n && c >= 1 && c <= n, name, kMatrixEntry,
+                                {Count(t + 1), r, c});
+    }
+  }
+  if (ok) {
+    const sparse::IndexStatus st = sparse::IndexFactors(n, f.nfac, f.nl, f.irfac, f.jcfac, index, mark);
+    if (st.kind == sparse::IndexStatus::kNoDiagonal)
+      checks.require_named(false, name, kNoDiagonal, {st.row});
+    else
+      checks.require_named(st.kind == sparse::IndexStatus::kGood, name, kWrongSide,
+                           {st.entry, st.row, st.column});
+  }
+  checks.passed();
+  scope.check();
+}
 
 } // namespace
 
-void InverseDiagonal(CallScope &scope, std::string_view routine, std::string_view name, const FactorSet<Complex> &f,
-                     const TripletMatrix<Complex> *a, std::span<sparse::ComplexD> diag) {
+void InverseDiagonal(CallScope &scope, std::string_view routine, std::string_view name,
+                     const FactorSet<Complex> &f, const TripletMatrix<Complex> *a,
+                     std::span<sparse::ComplexD> diag) {
   CheckFactors(scope, f);
   Workspace::Impl &ws = scope.ws();
-  const std::int32_t n = f.n, nfac = f.nfac, nl = f.nl;
+  const std::int32_t n = f.n, nfac = f.nfac;
   const std::size_t un = Size(n), ufac = Size(nfac), unz = a != nullptr ? Size(a->nz()) : 0;
   // Integer work: the lists (5N + 2 + 2·NFAC), the scratch of the steps (3N)
   // and the refactorization's rows of A (N + 1 + NZ).
@@ -47,36 +87,16 @@ void InverseDiagonal(CallScope &scope, std::string_view routine, std::string_vie
     at += count;
     return s;
   };
-  const sparse::FactorIndex index{part(un + 1), part(un), part(ufac), part(un + 1), part(un), part(ufac), part(un)};
+  const sparse::FactorIndex index{part(un + 1), part(un),   part(ufac), part(un + 1),
+                                  part(un),     part(ufac), part(un)};
   const std::span<std::int32_t> mark = part(un), ipos = part(un), jpos = part(un);
-  {
-    Checks checks(scope, routine);
-    bool ok = checks.require_named(sparse::ArePermutations(f.ipvt.data(), f.jpvt.data(), n, mark.data()), name,
-                                   kPermutations, {n});
-    if (ok && a != nullptr) {
-      ok = checks.require_named(a->n == n, name, kMatrixOrder, {a->n, n}) &&
-           checks.require_named(a->irow.size() == a->value.size() && a->jcol.size() == a->value.size(), name,
-                                kMatrixSizes, {Count(a->irow.size()), Count(a->jcol.size()), a->nz()});
-      for (std::size_t t = 0; ok && t < unz; ++t) {
-        const std::int32_t r = a->irow[t], c = a->jcol[t];
-        ok = checks.require_named(r >= 1 && r <= n && c >= 1 && c <= n, name, kMatrixEntry, {Count(t + 1), r, c});
-      }
-    }
-    if (ok) {
-      const sparse::IndexStatus st = sparse::IndexFactors(n, nfac, nl, f.irfac, f.jcfac, index, mark);
-      if (st.kind == sparse::IndexStatus::kNoDiagonal)
-        checks.require_named(false, name, kNoDiagonal, {st.row});
-      else
-        checks.require_named(st.kind == sparse::IndexStatus::kGood, name, kWrongSide, {st.entry, st.row, st.column});
-    }
-    checks.passed();
-    scope.check();
-  }
-  const std::span<sparse::ComplexD> fac = ws.inv_fac.take(ufac), z = ws.inv_z.take(ufac), w = ws.inv_w.take(un);
+  CheckSetAndMatrix(scope, routine, name, f, a, index, mark);
+  const std::span<sparse::ComplexD> fac = ws.inv_fac.take(ufac), z = ws.inv_z.take(ufac),
+                                    w = ws.inv_w.take(un);
   if (a != nullptr) {
     const sparse::RefactorWork work{w, mark, ipos, jpos, part(un + 1), part(unz)};
-    const bool same = sparse::RefactorInDouble(n, a->nz(), a->irow, a->jcol, a->value, f.ipvt, f.jpvt, f.jcfac,
-                                               index, work, fac);
+    const bool same = sparse::RefactorInDouble(n, a->nz(), a->irow, a->jcol, a->value, f.ipvt, f.jpvt,
+                                               f.jcfac, index, work, fac);
     Checks checks(scope, routine);
     checks.require_named(same, name, kNotFactored);
     checks.passed();
@@ -92,8 +112,8 @@ void InverseDiagonal(CallScope &scope, std::string_view routine, std::string_vie
   }
   Checks checks(scope, routine);
   for (std::int32_t k = 1; k <= n; ++k) {
-    const bool found = sparse::DiagonalOfInverse(ipos[Size(k) - 1], jpos[Size(k) - 1], f.jcfac, index, z,
-                                                 diag[Size(k) - 1]);
+    const bool found =
+        sparse::DiagonalOfInverse(ipos[Size(k) - 1], jpos[Size(k) - 1], f.jcfac, index, z, diag[Size(k) - 1]);
     if (!checks.require_named(found, name, kNoNodeDiagonal, {k})) break;
   }
   checks.passed();
