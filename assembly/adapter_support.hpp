@@ -1,8 +1,11 @@
-// Static work storage and the input checks shared by the exported assembly
-// and reduction routines. Each exported routine owns its own instances of
-// these storage types (one static object per routine file); the checks run
-// under the routine's own ArgumentGuard with texts from its own table, and
-// read host arrays only where the previous checks made that safe.
+// The host's face of the assembly and reduction kernels, shared by the six
+// exported routines of this folder: their static work storage types, their
+// input checks, and the adapters that read the host's arrays, run the one
+// assembly recipe (AssembleAdmittanceMatrix) or the reduction, and write the
+// host's arrays. Each exported routine owns one `storage` object of these
+// types; the checks run under the routine's own ArgumentGuard with texts
+// from its own table, and read host arrays only where the previous checks
+// made that safe.
 #pragma once
 
 #include <array>
