@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <new>
 
+#include "frame/capacity_text.hpp"
 #include "sparse/entry_checks.hpp"
 #include "sparse/refine.hpp"
 #include "sparse/solve_direct.hpp"
@@ -30,11 +31,14 @@ using sparse::Wide;
 constexpr std::string_view kFactorName = "Factor";
 constexpr Message kTripletSizes{
     1, "IROW holds %(I1) and JCOL %(I2) entries; both must hold NZ = %(I3), one per value."};
-constexpr Message kFactorRoom{2, "NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds 2147483647."};
+constexpr Message kFactorRoom{
+    2, frame::kCapacityText<"NZ = %(I1) is too large: the factor storage of 3*NZ entries exceeds {}.", INT32_MAX>};
 constexpr Message kFactorMemory{
     3, "The factor storage of 3*NZ entries for NZ = %(I1) and the pivots of N = %(I2) cannot be allocated."};
 constexpr Message kRoomOption{
-    4, "MAX_ENTRIES = %(I1) must be at least 3*NZ = %(I2), and 15*N + 5*MAX_ENTRIES (N = %(I3)) at most 2147483647."};
+    4, frame::kCapacityText<"MAX_ENTRIES = %(I1) must be at least 3*NZ = %(I2), and 15*N + 5*MAX_ENTRIES (N = %(I3)) "
+                            "at most {}.",
+                            INT32_MAX>};
 
 constexpr std::string_view kSolveName = "Solve";
 constexpr Message kIncomplete{

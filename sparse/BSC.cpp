@@ -11,6 +11,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "sparse/entry_checks.hpp"
@@ -24,19 +25,23 @@ using orvek::Complex;
 using orvek::Message;
 
 constexpr Message kBscRejections[] = {
-    {1, "N = %(I1) must not exceed 1000."},
-    {2, "NFAC = %(I1) must not exceed 30000."},
+    {1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>},
+    {2, orvek::frame::kCapacityText<"NFAC = %(I1) must not exceed {}.", orvek::kMaxFactorEntries>},
     {3, "NL = %(I1) must not exceed NFAC = %(I2)."},
     {4, "IRFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."},
     {5, "JCFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."},
 };
 
-// Static work storage.
-Complex g_factors[orvek::kMaxFactorEntries];
-Complex g_rhs[orvek::kMaxNodes];
-Complex g_solution[orvek::kMaxNodes];
-std::int32_t g_ipvt[orvek::kMaxNodes];
-std::int32_t g_jpvt[orvek::kMaxNodes];
+// Static work storage: copies of the factor values, the right-hand side and
+// the permutations for the marked road, and the solution.
+struct Storage {
+  Complex factors[orvek::kMaxFactorEntries];
+  Complex rhs[orvek::kMaxNodes];
+  Complex solution[orvek::kMaxNodes];
+  std::int32_t ipvt[orvek::kMaxNodes];
+  std::int32_t jpvt[orvek::kMaxNodes];
+};
+Storage storage;
 
 } // namespace
 
@@ -65,24 +70,24 @@ extern "C" ORVEK_API void ORVEK_CALL BSC(const int32_t *N, const int32_t *NFAC, 
   const auto x_set = [&x](std::int32_t i, Complex v) { x.set(i, v); };
   const auto marked = [&] {
     const std::size_t nc = orvek::Size(n), facc = orvek::Size(nfac);
-    for (std::int32_t k = 1; k <= nfac; ++k) g_factors[k - 1] = fac(k);
+    for (std::int32_t k = 1; k <= nfac; ++k) storage.factors[k - 1] = fac(k);
     for (std::int32_t i = 1; i <= n; ++i) {
-      g_rhs[i - 1] = b(i);
-      g_ipvt[i - 1] = IPVT[i - 1];
-      g_jpvt[i - 1] = JPVT[i - 1];
+      storage.rhs[i - 1] = b(i);
+      storage.ipvt[i - 1] = IPVT[i - 1];
+      storage.jpvt[i - 1] = JPVT[i - 1];
     }
-    if (!sp::SolveFactored<Complex>(orvek::errors(), n, nfac, nl, std::span<const Complex>(g_factors, facc),
+    if (!sp::SolveFactored<Complex>(orvek::errors(), n, nfac, nl, std::span<const Complex>(storage.factors, facc),
                                     std::span<const std::int32_t>(IRFAC, facc),
                                     std::span<const std::int32_t>(JCFAC, facc),
-                                    std::span<std::int32_t>(g_ipvt, nc), std::span<std::int32_t>(g_jpvt, nc),
-                                    std::span<const Complex>(g_rhs, nc), *IPATH,
-                                    std::span<Complex>(g_solution, nc), /*multipliers_required=*/nl > 0))
+                                    std::span<std::int32_t>(storage.ipvt, nc), std::span<std::int32_t>(storage.jpvt, nc),
+                                    std::span<const Complex>(storage.rhs, nc), *IPATH,
+                                    std::span<Complex>(storage.solution, nc), /*multipliers_required=*/nl > 0))
       return false;
-    for (std::int32_t i = 1; i <= n; ++i) x.set(i, g_solution[i - 1]);
+    for (std::int32_t i = 1; i <= n; ++i) x.set(i, storage.solution[i - 1]);
     return true;
   };
   sp::SolveOnChosenRoad<Complex>(
       orvek::errors(), sp::FactorReader<decltype(fac_at)>{n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT},
-      b_at, *IPATH, x_set, std::span<Complex>(g_solution), std::span<std::int32_t>(g_ipvt),
+      b_at, *IPATH, x_set, std::span<Complex>(storage.solution), std::span<std::int32_t>(storage.ipvt),
       /*multipliers_required=*/nl > 0, marked);
 }

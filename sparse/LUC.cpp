@@ -6,6 +6,7 @@
 #include <span>
 
 #include "frame/argument_guard.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/capacities.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
@@ -18,12 +19,15 @@ using orvek::Complex;
 using orvek::Message;
 
 constexpr Message kLucRejections[] = {
-    {1, "NZ = %(I1) must not exceed 10000."},
+    {1, orvek::frame::kCapacityText<"NZ = %(I1) must not exceed {}.", orvek::kMaxNonzeros>},
 };
 
 // Static work storage: the triplet values and the factor values.
-Complex g_coefficients[orvek::kMaxNonzeros];
-Complex g_factors[orvek::kMaxFactorEntries];
+struct Storage {
+  Complex coefficients[orvek::kMaxNonzeros];
+  Complex factors[orvek::kMaxFactorEntries];
+};
+Storage storage;
 
 } // namespace
 
@@ -39,25 +43,25 @@ extern "C" ORVEK_API void ORVEK_CALL LUC(const int32_t *N, const int32_t *NZ, co
     if (!guard.passed()) return;
   }
   const orvek::frame::SplitComplexIn<orvek::kLdNonzero> a(A);
-  for (std::int32_t k = 1; k <= nz; ++k) g_coefficients[k - 1] = a(k);
+  for (std::int32_t k = 1; k <= nz; ++k) storage.coefficients[k - 1] = a(k);
   IPARAM[sp::kIparamDefaultsFlag] = 0;
   *NFAC = sp::DefaultFactorCapacity(nz);
   const std::size_t nzc = orvek::Size(nz), facc = orvek::Size(*NFAC), nc = orvek::Size(n);
   sp::FactorTriplets<Complex>(orvek::errors(), {n,
                                                 nz,
-                                                {g_coefficients, nzc},
+                                                {storage.coefficients, nzc},
                                                 {IROW, nzc},
                                                 {JCOL, nzc},
                                                 {IPARAM, sp::kIparamSize},
                                                 {RPARAM, sp::kRparamSize},
                                                 *NFAC,
                                                 *NL,
-                                                {g_factors, facc},
+                                                {storage.factors, facc},
                                                 {IRFAC, facc},
                                                 {JCFAC, facc},
                                                 {IPVT, nc},
                                                 {JPVT, nc}});
   const orvek::frame::SplitComplexOut<orvek::kLdFactor> fac(FAC);
   const std::int32_t count = *NFAC <= static_cast<std::int32_t>(facc) ? *NFAC : static_cast<std::int32_t>(facc);
-  for (std::int32_t k = 1; k <= count; ++k) fac.set(k, g_factors[k - 1]);
+  for (std::int32_t k = 1; k <= count; ++k) fac.set(k, storage.factors[k - 1]);
 }

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "frame/argument_guard.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "sparse/sparse_factor.hpp"
 #include "support/counts.hpp"
@@ -19,9 +20,8 @@ using orvek::Message;
 constexpr std::int32_t kMaxTriplets = std::numeric_limits<std::int32_t>::max() / orvek::sparse::kDefaultFillFactor;
 
 constexpr Message kLurRejections[] = {
-    {1, "NZ = %(I1) must not exceed 715827882."},
+    {1, orvek::frame::kCapacityText<"NZ = %(I1) must not exceed {}.", kMaxTriplets>},
 };
-static_assert(kMaxTriplets == 715827882);
 
 } // namespace
 
