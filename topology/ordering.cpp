@@ -14,111 +14,121 @@ bool Among(std::span<const std::int32_t> list, std::int32_t first, std::int32_t 
   return false;
 }
 
+// One ordering walk. n: nodes ordered; nb: branches listed; s0, b0: their
+// values when the current component began; q: position in ORD of the node
+// being scanned, p: its position within the component; np: pending chords.
+// Membership in the current component (nodes, tree branches, pending chords)
+// and the lowest node not ordered in any component: the marker form records
+// the component number where the scans would find the entry. Nodes are only
+// ever added, so the lowest unordered node never decreases.
+struct OrderingWalk {
+  std::int32_t n_nodes;
+  std::span<const std::int32_t> ija;
+  std::span<const std::int32_t> ibr;
+  const OrderingOutput &out;
+  std::span<std::int32_t> pend;
+  const OrderingMarks *marks;
+  std::int32_t s0 = 0, b0 = 0, nb = 0, np = 0, n = 1, q = 1, p = 0;
+  std::int32_t lowest_unordered = 1;
+
+  bool NodeInComponent(std::int32_t v) const {
+    return marks != nullptr ? marks->node[static_cast<std::size_t>(v)] == out.nc : Among(out.ord, s0 + 1, n, v);
+  }
+  bool TreeListed(std::int32_t br) const {
+    return marks != nullptr ? marks->tree[static_cast<std::size_t>(br)] == out.nc : Among(out.bl, b0 + 1, nb, br);
+  }
+  bool ChordPending(std::int32_t br) const {
+    return marks != nullptr ? marks->chord[static_cast<std::size_t>(br)] == out.nc : Among(pend, 1, np, br);
+  }
+  // Appends node v to ORD (and marks it in the current component).
+  void OrderNode(std::int32_t v) {
+    out.ord[n - 1] = v;
+    if (marks != nullptr) marks->node[static_cast<std::size_t>(v)] = out.nc;
+  }
+  bool CloseComponent() const {
+    if (out.nc > static_cast<std::int32_t>(out.cnt_nodes.size())) return false;
+    out.cnt_nodes[out.nc - 1] = n;
+    out.cnt_branches[out.nc - 1] = nb;
+    return true;
+  }
+
+  // Scan node c: a neighbour not yet in the component is reached by a tree
+  // branch; any other branch not seen before in this component is a chord.
+  void ScanNode(std::int32_t c) {
+    for (std::int32_t k = ija[c - 1]; k <= ija[c] - 1; ++k) {
+      const std::int32_t v = ija[k - 1], br = ibr[k - 1];
+      if (!NodeInComponent(v)) {
+        ++n;
+        OrderNode(v);
+        out.par[n - 1] = p;
+        ++nb;
+        out.bl[nb - 1] = br;
+        if (marks != nullptr) marks->tree[static_cast<std::size_t>(br)] = out.nc;
+      } else if (!TreeListed(br) && !ChordPending(br)) {
+        ++np;
+        pend[np - 1] = br;
+        if (marks != nullptr) marks->chord[static_cast<std::size_t>(br)] = out.nc;
+      }
+    }
+  }
+
+  // The component is exhausted: its chords follow its tree branches.
+  void ListPendingChords() {
+    for (std::int32_t l = 1; l <= np; ++l) out.bl[nb + l - 1] = pend[l - 1];
+    nb += np;
+    np = 0;
+  }
+
+  // The next component starts at the lowest node number not yet ordered
+  // (without marks each candidate is tested against every node ordered);
+  // 0 when every node is ordered.
+  std::int32_t NextRoot() {
+    if (marks != nullptr) {
+      while (lowest_unordered <= n_nodes && marks->node[static_cast<std::size_t>(lowest_unordered)] != 0)
+        ++lowest_unordered;
+      return lowest_unordered <= n_nodes ? lowest_unordered : 0;
+    }
+    for (std::int32_t cand = 1; cand <= n_nodes; ++cand)
+      if (!Among(out.ord, 1, n, cand)) return cand;
+    return 0;
+  }
+};
+
 } // namespace
 
 bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
                       std::span<const std::int32_t> ibr, const OrderingOutput &out,
                       std::span<std::int32_t> pend, const OrderingMarks *marks) {
-  auto IJA = [&](std::int32_t k) { return ija[k - 1]; };
-  auto IBR = [&](std::int32_t k) { return ibr[k - 1]; };
-  auto ORD = [&](std::int32_t k) -> std::int32_t & { return out.ord[k - 1]; };
-  auto PAR = [&](std::int32_t k) -> std::int32_t & { return out.par[k - 1]; };
-  auto BL = [&](std::int32_t k) -> std::int32_t & { return out.bl[k - 1]; };
-  const auto max_components = static_cast<std::int32_t>(out.cnt_nodes.size());
-  std::int32_t &nc = out.nc;
-  auto close_component = [&](std::int32_t n, std::int32_t nb) {
-    if (nc > max_components) return false;
-    out.cnt_nodes[nc - 1] = n;
-    out.cnt_branches[nc - 1] = nb;
-    return true;
-  };
-
-  // n: nodes ordered; nb: branches listed; s0, b0: their values when the
-  // current component began; q: position in ORD of the node being scanned,
-  // p: its position within the component; np: pending chords.
-  nc = 1;
-  std::int32_t s0 = 0, b0 = 0, nb = 0, np = 0, n = 1, q = 1, p = 0;
-  // Membership in the current component (nodes, tree branches, pending
-  // chords) and the lowest node not ordered in any component: the marker
-  // form records the component number where the scans would find the entry.
-  // Nodes are only ever added, so the lowest unordered node never decreases.
+  OrderingWalk walk{n_nodes, ija, ibr, out, pend, marks};
+  out.nc = 1;
   if (marks != nullptr) {
     std::fill(marks->node.begin(), marks->node.end(), 0);
     std::fill(marks->tree.begin(), marks->tree.end(), 0);
     std::fill(marks->chord.begin(), marks->chord.end(), 0);
   }
-  std::int32_t lowest_unordered = 1;
-  auto node_in_component = [&](std::int32_t v) {
-    return marks != nullptr ? marks->node[static_cast<std::size_t>(v)] == nc : Among(out.ord, s0 + 1, n, v);
-  };
-  auto tree_listed = [&](std::int32_t br) {
-    return marks != nullptr ? marks->tree[static_cast<std::size_t>(br)] == nc : Among(out.bl, b0 + 1, nb, br);
-  };
-  auto chord_pending = [&](std::int32_t br) {
-    return marks != nullptr ? marks->chord[static_cast<std::size_t>(br)] == nc : Among(pend, 1, np, br);
-  };
-  auto mark_node = [&](std::int32_t v) {
-    if (marks != nullptr) marks->node[static_cast<std::size_t>(v)] = nc;
-  };
-  ORD(1) = 1;
-  mark_node(1);
+  walk.OrderNode(1);
   std::int32_t c = 1;
   for (;;) {
-    // Scan node c: a neighbour not yet in the component is reached by a tree
-    // branch; any other branch not seen before in this component is a chord.
-    for (std::int32_t k = IJA(c); k <= IJA(c + 1) - 1; ++k) {
-      const std::int32_t v = IJA(k), br = IBR(k);
-      if (!node_in_component(v)) {
-        ++n;
-        ORD(n) = v;
-        mark_node(v);
-        PAR(n) = p;
-        ++nb;
-        BL(nb) = br;
-        if (marks != nullptr) marks->tree[static_cast<std::size_t>(br)] = nc;
-      } else if (!tree_listed(br) && !chord_pending(br)) {
-        ++np;
-        pend[np - 1] = br;
-        if (marks != nullptr) marks->chord[static_cast<std::size_t>(br)] = nc;
-      }
-    }
-    ++q;
-    if (q <= n) {
-      c = ORD(q);
-      p = q - s0 - 1;
+    walk.ScanNode(c);
+    ++walk.q;
+    if (walk.q <= walk.n) {
+      c = out.ord[walk.q - 1];
+      walk.p = walk.q - walk.s0 - 1;
       continue;
     }
-    // The component is exhausted: its chords follow its tree branches.
-    for (std::int32_t l = 1; l <= np; ++l) BL(nb + l) = pend[l - 1];
-    nb += np;
-    np = 0;
-    if (n >= n_nodes) return close_component(n, nb);
-    s0 = n;
-    b0 = nb;
-    if (!close_component(n, nb)) return false;
-    ++nc;
-    // The next component starts at the lowest node number not yet ordered
-    // (without marks each candidate is tested against every node ordered).
-    std::int32_t r = 0;
-    if (marks != nullptr) {
-      while (lowest_unordered <= n_nodes && marks->node[static_cast<std::size_t>(lowest_unordered)] != 0)
-        ++lowest_unordered;
-      if (lowest_unordered <= n_nodes) r = lowest_unordered;
-    } else {
-      for (std::int32_t cand = 1; cand <= n_nodes; ++cand) {
-        if (!Among(out.ord, 1, n, cand)) {
-          r = cand;
-          break;
-        }
-      }
-    }
-    if (r == 0) return close_component(n, nb);
-    ++n;
-    ORD(n) = r;
-    mark_node(r);
-    p = 0;
+    walk.ListPendingChords();
+    if (walk.n >= n_nodes) return walk.CloseComponent();
+    walk.s0 = walk.n;
+    walk.b0 = walk.nb;
+    if (!walk.CloseComponent()) return false;
+    ++out.nc;
+    const std::int32_t r = walk.NextRoot();
+    if (r == 0) return walk.CloseComponent();
+    ++walk.n;
+    walk.OrderNode(r);
+    walk.p = 0;
     c = r;
-    assert(q == n);
+    assert(walk.q == walk.n);
   }
 }
 
