@@ -34,8 +34,6 @@ using FArray = py::array_t<float, py::array::c_style>;
 using IArray = py::array_t<std::int32_t, py::array::c_style>;
 using DArray = py::array_t<double, py::array::c_style>;
 
-constexpr double kRadToDeg = 180.0 / 3.14159265358979323846;
-
 static_assert(sizeof(Complex) == sizeof(std::complex<float>) && alignof(Complex) <= alignof(std::complex<float>));
 
 // ---- Workspaces -----------------------------------------------------------------
