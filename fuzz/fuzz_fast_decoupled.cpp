@@ -13,6 +13,7 @@
 #include "fuzz/byte_stream.hpp"
 #include "fuzz/harness.hpp"
 #include "orvek/orvek.h"
+#include "support/counts.hpp"
 
 namespace {
 
@@ -20,7 +21,6 @@ using namespace orvek;
 using namespace orvek::fuzz;
 
 constexpr std::int64_t kB = kLdBranch;
-constexpr std::int32_t kNodeLimit = 46340; // the routine's largest node count
 
 std::int64_t ListRoom(std::int64_t limit, const Ints &nodes, std::int64_t count) {
   if (limit < 0) limit = 0;
@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   ByteReader in(data, size);
   Ints n(1), npq(1), nb(1);
   n[0] = in.integer();
-  if (n[0] > kNodeLimit + 1 && n[0] < INT32_MAX) n[0] %= kNodeLimit;
+  if (n[0] > kMaxKeyedOrder + 1 && n[0] < INT32_MAX) n[0] %= kMaxKeyedOrder;
   npq[0] = in.byte() < 0xF0 ? (n[0] > 1 ? n[0] - 1 : 0) - in.byte() % 4 : in.integer();
   nb[0] = in.integer();
   const std::int64_t count = static_cast<std::int64_t>(Extent(nb[0], kB));
-  const std::int32_t span = n[0] >= 1 && n[0] <= kNodeLimit ? n[0] : 1;
+  const std::int32_t span = n[0] >= 1 && n[0] <= kMaxKeyedOrder ? n[0] : 1;
   Reals z(2 * kB), t(kB);
   Ints nodes(2 * kB);
   for (std::int64_t b = 0; b < count; ++b) {
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   z.snapshot(), t.snapshot(), nodes.snapshot();
   // Sizes as the host computes them (for counts the routine must reject, a
   // token size: it must not write anything then).
-  const bool sane = n[0] >= 1 && n[0] <= kNodeLimit && nb[0] <= kB;
+  const bool sane = n[0] >= 1 && n[0] <= kMaxKeyedOrder && nb[0] <= kB;
   const std::int64_t room1 = sane ? ListRoom(n[0] - 1, nodes, count) : 0;
   const std::int64_t room2 = sane && npq[0] >= 0 && npq[0] <= n[0] ? ListRoom(npq[0], nodes, count) : 0;
   Ints irow1(static_cast<std::size_t>(room1)), jcol1(static_cast<std::size_t>(room1));

@@ -31,6 +31,7 @@
 #include "frame/argument_guard.hpp"
 #include "orvek/orvek.hpp"
 #include "support/complex.hpp"
+#include "support/counts.hpp"
 #include "sparse/double_values.hpp"
 #include "support/error_module.hpp"
 
@@ -161,14 +162,9 @@ private:
   frame::ArgumentGuard guard_;
 };
 
-// Sizes as the library's 32-bit counts, saturated (an impossible size is
-// then rejected by the count checks rather than wrapped).
-inline std::int32_t Count(std::size_t n) {
-  return n > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(n);
-}
-inline std::size_t Size(std::int32_t n) {
-  return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
+// Sizes as the library's 32-bit counts and back (support/counts.hpp).
+using orvek::Count;
+using orvek::Size;
 
 // The branch order of the native calls: 64-bit keys, so that any node
 // count of 32-bit node numbers is taken (the places are those of the 32-bit

@@ -5,8 +5,9 @@
 // FactorOptions asks); a factorization that ends with a warning leaves the
 // factors unwritten there, so the set comes back empty. A factor set whose
 // numbers are in range and whose IPVT and JPVT are permutations is solved
-// on the direct road of BSR/BSC (no copies, nothing marked); any other goes
-// the marked road, which reports what is wrong.
+// on the road BSR/BSC choose (sparse::SolveOnChosenRoad): the direct road
+// (no copies, nothing marked) when it can, otherwise the marked road, which
+// reports what is wrong.
 #include "native/native_internal.hpp"
 
 #include <algorithm>
@@ -53,11 +54,12 @@ FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a, const FactorOp
     if (checks.require(a.irow.size() == a.value.size() && a.jcol.size() == a.value.size(), kTripletSizes,
                        {Count(a.irow.size()), Count(a.jcol.size()), nz}) &&
         checks.require(least_room <= INT32_MAX, kFactorRoom, {nz}) && o.max_entries != 0)
-      checks.require(o.max_entries >= least_room && o.max_entries <= INT32_MAX &&
-                         15 * static_cast<std::int64_t>(a.n) + 5 * o.max_entries <= INT32_MAX,
-                     kRoomOption,
-                     {static_cast<std::int32_t>(std::clamp<std::int64_t>(o.max_entries, INT32_MIN, INT32_MAX)),
-                      static_cast<std::int32_t>(least_room), a.n});
+      checks.require(
+          o.max_entries >= least_room && o.max_entries <= INT32_MAX &&
+              sparse::IntegerWorkspace(a.n, sparse::kWorkspaceDivisor, o.max_entries) <= INT32_MAX,
+          kRoomOption,
+          {static_cast<std::int32_t>(std::clamp<std::int64_t>(o.max_entries, INT32_MIN, INT32_MAX)),
+           static_cast<std::int32_t>(least_room), a.n});
     checks.passed();
     scope.check();
   }
@@ -68,8 +70,7 @@ FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a, const FactorOp
   // for what it accepts.
   FactorSet<T> f;
   f.n = a.n;
-  const float least = 15.0f * static_cast<float>(a.n) +
-                      static_cast<float>(sparse::SparseTraits<T>::kDriverPerNz) * static_cast<float>(nz);
+  const float least = sparse::IntegerWorkspaceInFloat(a.n, sparse::SparseTraits<T>::kDriverPerNz, nz);
   const bool accepted = a.n >= 1 && nz >= 1 && !(least > static_cast<float>(INT32_MAX));
   const std::size_t room =
       !accepted ? 0 : o.max_entries != 0 ? static_cast<std::size_t>(o.max_entries) : 3 * Size(nz);
@@ -91,11 +92,11 @@ FactorSet<T> FactorImpl(Workspace &ws, const TripletMatrix<T> &a, const FactorOp
     // The defaults, given explicitly, with the larger workspace limit.
     sparse::SetSparseDefaults(iparam, rparam);
     iparam[sparse::kIparamWorkspace] =
-        static_cast<std::int32_t>(15 * static_cast<std::int64_t>(a.n) + 5 * o.max_entries);
+        static_cast<std::int32_t>(sparse::IntegerWorkspace(a.n, sparse::kWorkspaceDivisor, o.max_entries));
   }
   std::int32_t nfac = Count(room), nl = 0;
-  sparse::FactorTriplets<T>(scope.err(), a.n, nz, a.value, a.irow, a.jcol, iparam, rparam, nfac, nl, f.fac, f.irfac,
-                            f.jcfac, f.ipvt, f.jpvt);
+  sparse::FactorTriplets<T>(scope.err(), {a.n, nz, a.value, a.irow, a.jcol, iparam, rparam, nfac, nl, f.fac,
+                                          f.irfac, f.jcfac, f.ipvt, f.jpvt});
   scope.check();
   f.peak = iparam[sparse::kIparamPeak];
   f.growth = rparam[sparse::kRparamGrowth];
@@ -179,11 +180,15 @@ void SolveFast(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, st
   const auto fac = [&f](std::int32_t k) { return f.fac[Size(k) - 1]; };
   const auto in = [b](std::int32_t i) { return b[Size(i) - 1]; };
   const auto out = [x](std::int32_t i, T v) { x[Size(i) - 1] = v; };
-  if (sparse::SolveDirect<T>(scope.err(), f.n, f.nfac, f.nl, fac, f.irfac.data(), f.jcfac.data(), f.ipvt.data(),
-                             f.jpvt.data(), in, static_cast<std::int32_t>(path), out, work, ws.ipvt.take(n),
-                             /*multipliers_required=*/false))
-    return;
-  SolveChecked(scope, f, b, x, path);
+  sparse::SolveOnChosenRoad<T>(scope.err(),
+                               sparse::FactorReader<decltype(fac)>{f.n, f.nfac, f.nl, fac, f.irfac.data(),
+                                                                   f.jcfac.data(), f.ipvt.data(),
+                                                                   f.jpvt.data()},
+                               in, static_cast<std::int32_t>(path), out, work, ws.ipvt.take(n),
+                               /*multipliers_required=*/false, [&] {
+                                 SolveChecked(scope, f, b, x, path);
+                                 return true;
+                               });
 }
 
 template void CheckFactors<Complex>(CallScope &, const FactorSet<Complex> &);

@@ -16,6 +16,7 @@
 #include "sparse/entry_checks.hpp"
 #include "sparse/solve_direct.hpp"
 #include "sparse/sparse_solve.hpp"
+#include "support/counts.hpp"
 
 namespace {
 
@@ -37,8 +38,6 @@ Complex g_solution[orvek::kMaxNodes];
 std::int32_t g_ipvt[orvek::kMaxNodes];
 std::int32_t g_jpvt[orvek::kMaxNodes];
 
-std::size_t Count(std::int32_t v) { return v > 0 ? static_cast<std::size_t>(v) : 0; }
-
 } // namespace
 
 extern "C" ORVEK_API void ORVEK_CALL BSC(const int32_t *N, const int32_t *NFAC, const int32_t *NL, const float *FAC,
@@ -56,37 +55,34 @@ extern "C" ORVEK_API void ORVEK_CALL BSC(const int32_t *N, const int32_t *NFAC, 
   }
   // Valid counts and permutations: the factor values and the right-hand side
   // are read where the host keeps them and the solution is written straight
-  // into X (B is read in full first, so X may be B).
-  {
-    const orvek::frame::SplitComplexIn<orvek::kLdFactor> fac(FAC);
-    const orvek::frame::SplitComplexIn<orvek::kLdNode> b(B);
-    const orvek::frame::SplitComplexOut<orvek::kLdNode> x(X);
-    const auto fac_at = [&fac](std::int32_t k) { return fac(k); };
-    const auto b_at = [&b](std::int32_t i) { return b(i); };
-    const auto x_set = [&x](std::int32_t i, Complex v) { x.set(i, v); };
-    if (n <= orvek::kMaxNodes &&
-        sp::SolveDirect<Complex>(orvek::errors(), n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT, b_at, *IPATH, x_set,
-                                 std::span<Complex>(g_solution, Count(n)), std::span<std::int32_t>(g_ipvt, Count(n)),
-                                 /*multipliers_required=*/nl > 0))
-      return;
-  }
-  // Otherwise the marked road with copies, which reports what is wrong.
-  const std::size_t nc = Count(n), facc = Count(nfac);
+  // into X (B is read in full first, so X may be B). Otherwise the marked
+  // road with copies, which reports what is wrong.
   const orvek::frame::SplitComplexIn<orvek::kLdFactor> fac(FAC);
-  for (std::int32_t k = 1; k <= nfac; ++k) g_factors[k - 1] = fac(k);
   const orvek::frame::SplitComplexIn<orvek::kLdNode> b(B);
-  for (std::int32_t i = 1; i <= n; ++i) {
-    g_rhs[i - 1] = b(i);
-    g_ipvt[i - 1] = IPVT[i - 1];
-    g_jpvt[i - 1] = JPVT[i - 1];
-  }
-  const bool solved = sp::SolveFactored<Complex>(
-      orvek::errors(), n, nfac, nl, std::span<const Complex>(g_factors, facc),
-      std::span<const std::int32_t>(IRFAC, facc), std::span<const std::int32_t>(JCFAC, facc),
-      std::span<std::int32_t>(g_ipvt, nc), std::span<std::int32_t>(g_jpvt, nc),
-      std::span<const Complex>(g_rhs, nc), *IPATH, std::span<Complex>(g_solution, nc),
-      /*multipliers_required=*/nl > 0);
-  if (!solved) return;
   const orvek::frame::SplitComplexOut<orvek::kLdNode> x(X);
-  for (std::int32_t i = 1; i <= n; ++i) x.set(i, g_solution[i - 1]);
+  const auto fac_at = [&fac](std::int32_t k) { return fac(k); };
+  const auto b_at = [&b](std::int32_t i) { return b(i); };
+  const auto x_set = [&x](std::int32_t i, Complex v) { x.set(i, v); };
+  const auto marked = [&] {
+    const std::size_t nc = orvek::Size(n), facc = orvek::Size(nfac);
+    for (std::int32_t k = 1; k <= nfac; ++k) g_factors[k - 1] = fac(k);
+    for (std::int32_t i = 1; i <= n; ++i) {
+      g_rhs[i - 1] = b(i);
+      g_ipvt[i - 1] = IPVT[i - 1];
+      g_jpvt[i - 1] = JPVT[i - 1];
+    }
+    if (!sp::SolveFactored<Complex>(orvek::errors(), n, nfac, nl, std::span<const Complex>(g_factors, facc),
+                                    std::span<const std::int32_t>(IRFAC, facc),
+                                    std::span<const std::int32_t>(JCFAC, facc),
+                                    std::span<std::int32_t>(g_ipvt, nc), std::span<std::int32_t>(g_jpvt, nc),
+                                    std::span<const Complex>(g_rhs, nc), *IPATH,
+                                    std::span<Complex>(g_solution, nc), /*multipliers_required=*/nl > 0))
+      return false;
+    for (std::int32_t i = 1; i <= n; ++i) x.set(i, g_solution[i - 1]);
+    return true;
+  };
+  sp::SolveOnChosenRoad<Complex>(
+      orvek::errors(), sp::FactorReader<decltype(fac_at)>{n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT},
+      b_at, *IPATH, x_set, std::span<Complex>(g_solution), std::span<std::int32_t>(g_ipvt),
+      /*multipliers_required=*/nl > 0, marked);
 }

@@ -14,7 +14,9 @@
 #include "frame/argument_guard.hpp"
 #include "orvek/orvek.h"
 #include "sparse/entry_checks.hpp"
+#include "sparse/solve_direct.hpp"
 #include "sparse/sparse_solve.hpp"
+#include "support/counts.hpp"
 
 namespace {
 
@@ -26,8 +28,6 @@ constexpr Message kBsrRejections[] = {
     {3, "IRFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."},
     {4, "JCFAC(%(I1)) = %(I2) must lie between 1 and N = %(I3)."},
 };
-
-std::size_t Count(std::int32_t v) { return v > 0 ? static_cast<std::size_t>(v) : 0; }
 
 } // namespace
 
@@ -43,14 +43,25 @@ extern "C" ORVEK_API void ORVEK_CALL BSR(const int32_t *N, const int32_t *NFAC, 
                        JCFAC);
     if (!guard.passed()) return;
   }
-  // The permutation vectors are the host's own; their marks are undone
+  // BSR keeps no work storage of its own (it takes every order), so the
+  // choice of road finds no room for the direct road and takes the marked
+  // one: the permutation vectors are the host's own; their marks are undone
   // before the solve returns (also after a rejection).
   auto *const ipvt = const_cast<std::int32_t *>(IPVT);
   auto *const jpvt = const_cast<std::int32_t *>(JPVT);
-  const std::size_t nc = Count(n), facc = Count(nfac);
-  sp::SolveFactored<float>(orvek::errors(), n, nfac, nl, std::span<const float>(FAC, facc),
-                           std::span<const std::int32_t>(IRFAC, facc), std::span<const std::int32_t>(JCFAC, facc),
-                           std::span<std::int32_t>(ipvt, nc), std::span<std::int32_t>(jpvt, nc),
-                           std::span<const float>(B, nc), *IPATH, std::span<float>(X, nc),
-                           /*multipliers_required=*/nl > 0);
+  const std::size_t nc = orvek::Size(n), facc = orvek::Size(nfac);
+  const auto fac_at = [FAC](std::int32_t k) { return FAC[k - 1]; };
+  const auto b_at = [B](std::int32_t i) { return B[i - 1]; };
+  const auto x_set = [X](std::int32_t i, float v) { X[i - 1] = v; };
+  const auto marked = [&] {
+    return sp::SolveFactored<float>(
+        orvek::errors(), n, nfac, nl, std::span<const float>(FAC, facc),
+        std::span<const std::int32_t>(IRFAC, facc), std::span<const std::int32_t>(JCFAC, facc),
+        std::span<std::int32_t>(ipvt, nc), std::span<std::int32_t>(jpvt, nc), std::span<const float>(B, nc),
+        *IPATH, std::span<float>(X, nc), /*multipliers_required=*/nl > 0);
+  };
+  sp::SolveOnChosenRoad<float>(
+      orvek::errors(), sp::FactorReader<decltype(fac_at)>{n, nfac, nl, fac_at, IRFAC, JCFAC, IPVT, JPVT},
+      b_at, *IPATH, x_set, std::span<float>(), std::span<std::int32_t>(),
+      /*multipliers_required=*/nl > 0, marked);
 }

@@ -2,9 +2,7 @@
 // with the default parameters. The split-complex values A(10000,2) are
 // copied into interleaved static storage, factored, and the factor values
 // copied back into FAC(30000,2); IRFAC and JCFAC hold 3*NZ entries.
-#include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <span>
 
 #include "frame/argument_guard.hpp"
@@ -12,6 +10,7 @@
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "sparse/sparse_factor.hpp"
+#include "support/counts.hpp"
 
 namespace {
 
@@ -25,8 +24,6 @@ constexpr Message kLucRejections[] = {
 // Static work storage: the triplet values and the factor values.
 Complex g_coefficients[orvek::kMaxNonzeros];
 Complex g_factors[orvek::kMaxFactorEntries];
-
-std::size_t Count(std::int32_t v) { return v > 0 ? static_cast<std::size_t>(v) : 0; }
 
 } // namespace
 
@@ -44,16 +41,22 @@ extern "C" ORVEK_API void ORVEK_CALL LUC(const int32_t *N, const int32_t *NZ, co
   const orvek::frame::SplitComplexIn<orvek::kLdNonzero> a(A);
   for (std::int32_t k = 1; k <= nz; ++k) g_coefficients[k - 1] = a(k);
   IPARAM[sp::kIparamDefaultsFlag] = 0;
-  // 3*NZ, held at the smallest integer for counts so negative that it would wrap.
-  *NFAC = static_cast<std::int32_t>(std::max<std::int64_t>(static_cast<std::int64_t>(sp::kDefaultFillFactor) * nz,
-                                                           std::numeric_limits<std::int32_t>::min()));
-  const std::size_t nzc = Count(nz), facc = Count(*NFAC), nc = Count(n);
-  sp::LFTZG(orvek::errors(), n, nz, std::span<const Complex>(g_coefficients, nzc),
-            std::span<const std::int32_t>(IROW, nzc), std::span<const std::int32_t>(JCOL, nzc),
-            std::span<std::int32_t>(IPARAM, sp::kIparamSize), std::span<float>(RPARAM, sp::kRparamSize), *NFAC,
-            *NL, std::span<Complex>(g_factors, facc), std::span<std::int32_t>(IRFAC, facc),
-            std::span<std::int32_t>(JCFAC, facc), std::span<std::int32_t>(IPVT, nc),
-            std::span<std::int32_t>(JPVT, nc));
+  *NFAC = sp::DefaultFactorCapacity(nz);
+  const std::size_t nzc = orvek::Size(nz), facc = orvek::Size(*NFAC), nc = orvek::Size(n);
+  sp::FactorTriplets<Complex>(orvek::errors(), {n,
+                                                nz,
+                                                {g_coefficients, nzc},
+                                                {IROW, nzc},
+                                                {JCOL, nzc},
+                                                {IPARAM, sp::kIparamSize},
+                                                {RPARAM, sp::kRparamSize},
+                                                *NFAC,
+                                                *NL,
+                                                {g_factors, facc},
+                                                {IRFAC, facc},
+                                                {JCFAC, facc},
+                                                {IPVT, nc},
+                                                {JPVT, nc}});
   const orvek::frame::SplitComplexOut<orvek::kLdFactor> fac(FAC);
   const std::int32_t count = *NFAC <= static_cast<std::int32_t>(facc) ? *NFAC : static_cast<std::int32_t>(facc);
   for (std::int32_t k = 1; k <= count; ++k) fac.set(k, g_factors[k - 1]);

@@ -1,7 +1,7 @@
 // LUR: factors a real sparse matrix given as a triplet list with the
 // default parameters: M = A(IPVT, JPVT) = L*U into the host's factor arrays
-// FAC, IRFAC, JCFAC (each 3*NZ entries). The host's arrays are used in place.
-#include <algorithm>
+// FAC, IRFAC, JCFAC (each 3*NZ entries). The host's arrays are used in
+// place; the work arrays are the driver's own block (sparse_factor.hpp).
 #include <cstdint>
 #include <limits>
 #include <span>
@@ -9,6 +9,7 @@
 #include "frame/argument_guard.hpp"
 #include "orvek/orvek.h"
 #include "sparse/sparse_factor.hpp"
+#include "support/counts.hpp"
 
 namespace {
 
@@ -21,8 +22,6 @@ constexpr Message kLurRejections[] = {
     {1, "NZ = %(I1) must not exceed 715827882."},
 };
 static_assert(kMaxTriplets == 715827882);
-
-std::size_t Count(std::int64_t v) { return v > 0 ? static_cast<std::size_t>(v) : 0; }
 
 } // namespace
 
@@ -38,13 +37,20 @@ extern "C" ORVEK_API void ORVEK_CALL LUR(const int32_t *N, const int32_t *NZ, co
     if (!guard.passed()) return;
   }
   IPARAM[sp::kIparamDefaultsFlag] = 0;
-  // 3*NZ, held at the smallest integer for counts so negative that it would wrap.
-  *NFAC = static_cast<std::int32_t>(std::max<std::int64_t>(static_cast<std::int64_t>(sp::kDefaultFillFactor) * nz,
-                                                           std::numeric_limits<std::int32_t>::min()));
-  const std::size_t nzc = Count(nz), facc = Count(*NFAC), nc = Count(n);
-  sp::LFTXG(orvek::errors(), n, nz, std::span<const float>(A, nzc), std::span<const std::int32_t>(IROW, nzc),
-            std::span<const std::int32_t>(JCOL, nzc), std::span<std::int32_t>(IPARAM, sp::kIparamSize),
-            std::span<float>(RPARAM, sp::kRparamSize), *NFAC, *NL, std::span<float>(FAC, facc),
-            std::span<std::int32_t>(IRFAC, facc), std::span<std::int32_t>(JCFAC, facc),
-            std::span<std::int32_t>(IPVT, nc), std::span<std::int32_t>(JPVT, nc));
+  *NFAC = sp::DefaultFactorCapacity(nz);
+  const std::size_t nzc = orvek::Size(nz), facc = orvek::Size(*NFAC), nc = orvek::Size(n);
+  sp::FactorTriplets<float>(orvek::errors(), {n,
+                                              nz,
+                                              {A, nzc},
+                                              {IROW, nzc},
+                                              {JCOL, nzc},
+                                              {IPARAM, sp::kIparamSize},
+                                              {RPARAM, sp::kRparamSize},
+                                              *NFAC,
+                                              *NL,
+                                              {FAC, facc},
+                                              {IRFAC, facc},
+                                              {JCFAC, facc},
+                                              {IPVT, nc},
+                                              {JPVT, nc}});
 }

@@ -1,6 +1,7 @@
 // The sparse inverse subset: row and column lists of a factor set, the
 // refactorization in double along its pivots, the recurrences for the
-// inverse on the transposed pattern, and the diagonal of A^-1 from it.
+// inverse on the transposed pattern, and the diagonal of A^-1 from it
+// (contract, layouts and work spans in inverse_subset.hpp).
 #include "sparse/inverse_subset.hpp"
 
 namespace orvek::sparse {

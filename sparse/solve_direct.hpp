@@ -1,5 +1,10 @@
 // The triangular sweeps of the sparse solve, written once for every caller,
-// and the direct road of the entry points: when the counts are valid and
+// the direct road, and the choice between it and the marked road
+// (SolveFactored) that every solve takes.
+//   Inputs: the factor set (N, NFAC, NL, FAC through an accessor, IRFAC,
+//   JCFAC, IPVT, JPVT), the right-hand side B, IPATH. Output: X.
+//   Work: N values and N integers on the direct road.
+// On the direct road: when the counts are valid and
 // IPVT and JPVT are permutations of 1..N, the solve raises nothing, and the
 // permutations of the right-hand side and of the solution are plain gathers
 // and scatters, so the host's right-hand side is gathered straight into the
@@ -143,37 +148,58 @@ inline bool ArePermutations(const std::int32_t *p, const std::int32_t *q, std::i
   return off == 0;
 }
 
+// A factor set as the direct road reads it: fac(k) gives FAC(K), the index
+// arrays hold NFAC (IRFAC, JCFAC) and N (IPVT, JPVT) numbers.
+template <class Fac> struct FactorReader {
+  std::int32_t n, nfac, nl;
+  Fac fac;
+  const std::int32_t *irfac, *jcfac, *ipvt, *jpvt;
+};
+
 // The direct road. Returns false, having done nothing, when a count, the
 // path or a permutation vector would make SolveFactored raise an error or
 // take its marked in-place permutation on a vector that is not a
-// permutation; the caller then takes SolveFactored. work holds N values,
-// mark N integers; B may be the array X writes into (it is read first).
+// permutation. work holds N values, mark N integers; B may be the array X
+// writes into (it is read first).
 template <class T, class Fac, class In, class Out>
-bool SolveDirect(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int32_t nl, const Fac &fac,
-                 const std::int32_t *irfac, const std::int32_t *jcfac, const std::int32_t *ipvt,
-                 const std::int32_t *jpvt, const In &b, std::int32_t ipath, const Out &x, std::span<T> work,
-                 std::span<std::int32_t> mark, bool multipliers_required) {
-  using Tr = SparseTraits<T>;
+bool SolveDirect(ErrorModule &err, const FactorReader<Fac> &f, const In &b, std::int32_t ipath, const Out &x,
+                 std::span<T> work, std::span<std::int32_t> mark, bool multipliers_required) {
+  const std::int32_t n = f.n, nfac = f.nfac, nl = f.nl;
   if (n < 1 || nfac < 1 || (multipliers_required && nl < 1) || (ipath != 1 && ipath != 2)) return false;
-  if (!ArePermutations(ipvt, jpvt, n, mark.data())) return false;
+  if (!ArePermutations(f.ipvt, f.jpvt, n, mark.data())) return false;
   // The solve's error frame, as on the marked road; nothing is raised in it
   // (nor in the permutations, whose frames would leave no trace).
-  err.E1PSH(Tr::kSolve);
+  const ErrorFrame frame(err, SparseTraits<T>::kSolve);
   const std::int32_t lcount = nl > 0 ? nl : 0;
   T *x0 = work.data();
   if (ipath == 1) {
-    for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(ipvt[i - 1]);
-    ForwardWithL(x0, lcount, fac, irfac, jcfac, FirstNeededEntry(x0, n, lcount, irfac, jcfac));
-    BackwardWithU(x0, lcount, nfac, fac, irfac, jcfac);
-    for (std::int32_t i = 1; i <= n; ++i) x(jpvt[i - 1], x0[i - 1]);
+    for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(f.ipvt[i - 1]);
+    ForwardWithL(x0, lcount, f.fac, f.irfac, f.jcfac, FirstNeededEntry(x0, n, lcount, f.irfac, f.jcfac));
+    BackwardWithU(x0, lcount, nfac, f.fac, f.irfac, f.jcfac);
+    for (std::int32_t i = 1; i <= n; ++i) x(f.jpvt[i - 1], x0[i - 1]);
   } else {
-    for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(jpvt[i - 1]);
-    TransposedWithU(x0, lcount, nfac, fac, irfac, jcfac);
-    TransposedWithL(x0, lcount, fac, irfac, jcfac);
-    for (std::int32_t i = 1; i <= n; ++i) x(ipvt[i - 1], x0[i - 1]);
+    for (std::int32_t i = 1; i <= n; ++i) x0[i - 1] = b(f.jpvt[i - 1]);
+    TransposedWithU(x0, lcount, nfac, f.fac, f.irfac, f.jcfac);
+    TransposedWithL(x0, lcount, f.fac, f.irfac, f.jcfac);
+    for (std::int32_t i = 1; i <= n; ++i) x(f.ipvt[i - 1], x0[i - 1]);
   }
-  err.E1POP(Tr::kSolve);
   return true;
+}
+
+// The one choice between the two roads of a solve, taken by every caller
+// (BSC, BSR, the native Solve): the direct road when work (N values) and
+// mark (N integers) are at hand and the counts, the path and the
+// permutations allow it; otherwise marked(), the caller's call of
+// SolveFactored (on copies, or on its own writable vectors), which reports
+// what is wrong. Returns true when X holds the solution.
+template <class T, class Fac, class In, class Out, class Marked>
+bool SolveOnChosenRoad(ErrorModule &err, const FactorReader<Fac> &f, const In &b, std::int32_t ipath,
+                       const Out &x, std::span<T> work, std::span<std::int32_t> mark,
+                       bool multipliers_required, const Marked &marked) {
+  const bool room = f.n >= 1 && work.size() >= static_cast<std::size_t>(f.n) &&
+                    mark.size() >= static_cast<std::size_t>(f.n);
+  if (room && SolveDirect<T>(err, f, b, ipath, x, work, mark, multipliers_required)) return true;
+  return marked();
 }
 
 } // namespace orvek::sparse

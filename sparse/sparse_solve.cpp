@@ -1,4 +1,9 @@
-// Solve with the factors P*A*Q = L*U, and the in-place vector permutation.
+// The marked road of the solve (LFSXG, LFSZG) with the factors
+// P*A*Q = L*U, and the in-place vector permutation (PERMU, L11ZG).
+//   Inputs: N, NFAC, NL, FAC, IRFAC, JCFAC, IPVT, JPVT, B, IPATH.
+//   Output: X (B permuted into X, the sweeps run in X, X permuted back).
+//   Work:   none; IPVT and JPVT are marked while a vector is permuted and
+//           restored before the call returns.
 // Forward with L (entries 1..NL), backward with U (row groups from row N
 // down, each group's diagonal last); the transposed path walks the same
 // arrays backwards. One template for real and complex values.
@@ -52,16 +57,11 @@ bool SumTestFails(std::span<const std::int32_t> v, std::int32_t n) {
 template <class T>
 bool PermuteVector(ErrorModule &err, std::int32_t n, std::span<const T> x, std::span<std::int32_t> ipermu,
                    std::int32_t ipath, std::span<T> xpermu) {
-  using Tr = SparseTraits<T>;
-  err.E1PSH(Tr::kPermute);
+  const ErrorFrame frame(err, SparseTraits<T>::kPermute);
   if (n <= 0) Raise(err, kTerminal, kPermuteLength, {n});
   if (ipath != kPathDirect && ipath != kPathTransposed) Raise(err, kTerminal, kPermutePath, {ipath});
   for (std::int32_t i = 0; i < n; ++i) xpermu[i] = x[i];
-  if (n == 1) {
-    const bool ok = err.N1RCD(0) == 0;
-    err.E1POP(Tr::kPermute);
-    return ok;
-  }
+  if (n == 1) return err.N1RCD(0) == 0;
   // Valid entries are marked unvisited by negating them.
   for (std::int32_t i = 0; i < n; ++i) {
     const std::int32_t v = ipermu[i];
@@ -74,7 +74,6 @@ bool PermuteVector(ErrorModule &err, std::int32_t n, std::span<const T> x, std::
     // The marks are taken off again: the caller's vector is never left changed.
     for (std::int32_t i = 0; i < n; ++i)
       if (ipermu[i] < 0) ipermu[i] = -ipermu[i];
-    err.E1POP(Tr::kPermute);
     return false;
   }
   // Cycle by cycle with one temporary; visiting an entry restores its sign.
@@ -112,7 +111,6 @@ bool PermuteVector(ErrorModule &err, std::int32_t n, std::span<const T> x, std::
       }
     }
   }
-  err.E1POP(Tr::kPermute);
   return true;
 }
 
@@ -121,8 +119,7 @@ bool SolveFactored(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int
                    std::span<const std::int32_t> irfac, std::span<const std::int32_t> jcfac,
                    std::span<std::int32_t> ipvt, std::span<std::int32_t> jpvt, std::span<const T> b,
                    std::int32_t ipath, std::span<T> x, bool multipliers_required) {
-  using Tr = SparseTraits<T>;
-  err.E1PSH(Tr::kSolve);
+  const ErrorFrame frame(err, SparseTraits<T>::kSolve);
   if (n < 1) Raise(err, kTerminal, kSolveOrder, {n});
   if (nfac < 1) Raise(err, kTerminal, kSolveNfac, {nfac});
   if (multipliers_required && nl < 1) Raise(err, kTerminal, kSolveNl, {nl});
@@ -132,10 +129,7 @@ bool SolveFactored(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int
     if (SumTestFails(ipvt.first(order), n)) Raise(err, kTerminal, kSolveIpvt);
     if (SumTestFails(jpvt.first(order), n)) Raise(err, kTerminal, kSolveJpvt);
   }
-  if (err.N1RCD(0) != 0) {
-    err.E1POP(Tr::kSolve);
-    return false;
-  }
+  if (err.N1RCD(0) != 0) return false;
   const std::int32_t lcount = nl > 0 ? nl : 0;
   const std::span<const T> xs(x.data(), x.size());
   const auto f = [&fac](std::int32_t k) { return fac[k - 1]; };
@@ -152,9 +146,7 @@ bool SolveFactored(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int
       PermuteVector<T>(err, n, xs, ipvt, 2, x);
     }
   }
-  const bool solved = err.N1RCD(0) == 0;
-  err.E1POP(Tr::kSolve);
-  return solved;
+  return err.N1RCD(0) == 0;
 }
 
 template bool PermuteVector<float>(ErrorModule &, std::int32_t, std::span<const float>, std::span<std::int32_t>,

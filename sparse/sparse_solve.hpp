@@ -46,26 +46,4 @@ extern template bool SolveFactored<Complex>(ErrorModule &, std::int32_t, std::in
                                             std::span<std::int32_t>, std::span<const Complex>, std::int32_t,
                                             std::span<Complex>, bool);
 
-// The routines under their own names.
-inline void LFSXG(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int32_t nl, std::span<const float> fac,
-                  std::span<const std::int32_t> irfac, std::span<const std::int32_t> jcfac,
-                  std::span<std::int32_t> ipvt, std::span<std::int32_t> jpvt, std::span<const float> b,
-                  std::int32_t ipath, std::span<float> x) {
-  SolveFactored<float>(err, n, nfac, nl, fac, irfac, jcfac, ipvt, jpvt, b, ipath, x);
-}
-inline void LFSZG(ErrorModule &err, std::int32_t n, std::int32_t nfac, std::int32_t nl,
-                  std::span<const Complex> fac, std::span<const std::int32_t> irfac,
-                  std::span<const std::int32_t> jcfac, std::span<std::int32_t> ipvt, std::span<std::int32_t> jpvt,
-                  std::span<const Complex> b, std::int32_t ipath, std::span<Complex> x) {
-  SolveFactored<Complex>(err, n, nfac, nl, fac, irfac, jcfac, ipvt, jpvt, b, ipath, x);
-}
-inline void PERMU(ErrorModule &err, std::int32_t n, std::span<const float> x, std::span<std::int32_t> ipermu,
-                  std::int32_t ipath, std::span<float> xpermu) {
-  PermuteVector<float>(err, n, x, ipermu, ipath, xpermu);
-}
-inline void L11ZG(ErrorModule &err, std::int32_t n, std::span<const Complex> x, std::span<std::int32_t> ipermu,
-                  std::int32_t ipath, std::span<Complex> xpermu) {
-  PermuteVector<Complex>(err, n, x, ipermu, ipath, xpermu);
-}
-
 } // namespace orvek::sparse

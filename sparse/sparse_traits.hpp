@@ -6,8 +6,10 @@
 // quotient is rounded exactly as the rest of the library rounds them.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string_view>
 
@@ -16,7 +18,8 @@
 
 namespace orvek::sparse {
 
-// Parameter layout of IPARAM(6) and RPARAM(5) (0-based positions).
+// Parameter layout of IPARAM(6) and RPARAM(5) (0-based positions; their
+// meaning for the host is documented in include/orvek/orvek.h).
 inline constexpr std::size_t kIparamDefaultsFlag = 0; // IPARAM(1): 0 = apply defaults
 inline constexpr std::size_t kIparamSearch = 1;       // IPARAM(2): 1 rows, 2 columns, 3 both
 inline constexpr std::size_t kIparamCandidates = 2;   // IPARAM(3): candidates per step
@@ -39,11 +42,36 @@ inline constexpr float kDefaultThreshold = 10.0f;
 inline constexpr float kDefaultDrop = 0.0f;
 // Entries the default workspace may hold per triplet (MAXNZ = 3*NZ).
 inline constexpr std::int32_t kDefaultFillFactor = 3;
+// The factor capacity of the exported routines, 3*NZ, held at the smallest
+// integer for counts so negative that it would wrap.
+constexpr std::int32_t DefaultFactorCapacity(std::int32_t nz) {
+  const std::int64_t capacity = static_cast<std::int64_t>(kDefaultFillFactor) * nz;
+  return static_cast<std::int32_t>(
+      std::max<std::int64_t>(capacity, std::numeric_limits<std::int32_t>::min()));
+}
 // IWK holds this many per-row/column arrays of N and per-entry arrays of MAXNZ.
 inline constexpr std::int32_t kPerOrderArrays = 15;
 inline constexpr std::int32_t kPerEntryArrays = 4;
 // Divisor of IPARAM(5) - 15*N giving MAXNZ (the same in both drivers).
 inline constexpr std::int32_t kWorkspaceDivisor = 5;
+
+// The integer workspace of `entries` slots at `per_entry` integers each:
+// 15*N + per_entry*entries (IWK itself has 4 per slot; the drivers' limits
+// count kDriverPerNz, or kWorkspaceDivisor, per entry).
+constexpr std::int64_t IntegerWorkspace(std::int32_t n, std::int32_t per_entry, std::int64_t entries) {
+  return static_cast<std::int64_t>(kPerOrderArrays) * n + per_entry * entries;
+}
+// The same sum in single precision, as the drivers test it against the
+// largest integer.
+inline float IntegerWorkspaceInFloat(std::int32_t n, std::int32_t per_entry, std::int32_t entries) {
+  return static_cast<float>(kPerOrderArrays) * static_cast<float>(n) +
+         static_cast<float>(per_entry) * static_cast<float>(entries);
+}
+// The slots an integer workspace of `integers` holds at `per_entry` integers
+// each (the inverse of IntegerWorkspace, rounded down).
+constexpr std::int64_t SlotsInWorkspace(std::int32_t n, std::int32_t per_entry, std::int64_t integers) {
+  return (integers - static_cast<std::int64_t>(kPerOrderArrays) * n) / per_entry;
+}
 // Smallest count given to a kind of bucket that is not searched.
 inline constexpr std::int32_t kUnsearchedCount = 100000;
 

@@ -10,16 +10,13 @@
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
 #include "orvek/orvek.h"
+#include "support/counts.hpp"
 #include "topology/fast_decoupled.hpp"
 
 namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "Matrici_VektoriBX";
-// The largest N for which every branch key min*N + max (up to N*N + N) fits
-// in a 32-bit integer.
-constexpr std::int32_t kMaxKeyedNodes = 46340;
-
 constexpr Message kTooManyBranches{1, "NB = %(I1) must not exceed 5000."};
 constexpr Message kTooManyNodes{
     2, "N = %(I1) must not exceed 46340, the largest node count whose branch keys fit in 32 bits."};
@@ -35,7 +32,7 @@ bool CheckArguments(ErrorModule &err, std::int32_t n, std::int32_t npq, const st
                     std::int32_t nb) {
   frame::ArgumentGuard guard(err, kRoutine);
   if (!guard.reject_if(nb > kMaxBranches, kTooManyBranches, {nb})) return guard.passed();
-  if (!guard.reject_if(n > kMaxKeyedNodes, kTooManyNodes, {n})) return guard.passed();
+  if (!guard.reject_if(n > kMaxKeyedOrder, kTooManyNodes, {n})) return guard.passed();
   if (!guard.reject_if(npq < 0 || npq > n, kNpqOutOfRange, {npq, n})) return guard.passed();
   guard.end_nodes_in_range(kNodeOutOfRange, nodes, nb, n);
   return guard.passed();

@@ -140,6 +140,27 @@ ORVEK_API void ORVEK_CALL MatY_prekin(
 
 /* ---- Sparse LU solution -------------------------------------------------- */
 
+/* IPARAM(6) and RPARAM(5) of LUR and LUC. Both routines set IPARAM(1) = 0,
+ * so the factorization runs with the defaults and writes them back; the
+ * statistics are outputs.
+ *   IPARAM(1)  0 on entry asks for the defaults; 1 once they are applied
+ *   IPARAM(2)  pivot search in rows (1), columns (2) or both (3; default)
+ *   IPARAM(3)  candidate rows and columns costed per step (default 3)
+ *   IPARAM(4)  out: the largest number of entries held during elimination
+ *   IPARAM(5)  integer workspace limit; 0 (default) sizes it for 3*NZ
+ *              entries, otherwise it holds (IPARAM(5) - 15*N)/5 entries and
+ *              must be at least 15*N + 5*NZ (15*N + 6*NZ for LUC)
+ *   IPARAM(6)  unused (0)
+ *   RPARAM(1)  growth factor beyond which a warning is raised (1.0E16)
+ *   RPARAM(2)  pivot threshold: an entry may be a pivot when its magnitude
+ *              is at least the largest of its row or column over RPARAM(2)
+ *              (default 10)
+ *   RPARAM(3)  drop tolerance: multipliers of magnitude at most RPARAM(3)
+ *              are discarded; 0 (default) keeps every one
+ *   RPARAM(4)  out: growth factor, largest |U| over largest |A|
+ *   RPARAM(5)  out: smallest pivot magnitude
+ * LUC also clears IPARAM(4), RPARAM(4) and RPARAM(5) with the defaults. */
+
 /* Factors a real sparse matrix given as triplets: M = A(IPVT,JPVT) = L*U. */
 ORVEK_API void ORVEK_CALL LUR(
     const int32_t *N,    /* in: order of the matrix                           */

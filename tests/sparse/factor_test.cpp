@@ -158,12 +158,12 @@ TEST(FactorParameters, DefaultsReplaceWhateverWasPassed) {
     std::vector<std::int32_t> irfac(9), jcfac(9), ipvt(2), jpvt(2);
     if (complex_values) {
       std::vector<Complex> a = {{1, 0}, {1, 0}, {0.5f, 0}}, fac(9);
-      FactorTriplets<Complex>(q.err, 2, 3, a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt,
-                              jpvt);
+      FactorTriplets<Complex>(
+          q.err, {2, 3, a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt});
     } else {
       std::vector<float> fac(9);
-      FactorTriplets<float>(q.err, 2, 3, m.a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt,
-                            jpvt);
+      FactorTriplets<float>(
+          q.err, {2, 3, m.a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt});
     }
     EXPECT_EQ(iparam[0], 1);
     EXPECT_EQ(iparam[1], 3);
@@ -209,8 +209,8 @@ TEST(FactorParameters, DropToleranceDiscardsSmallMultipliers) {
   f.jcfac.resize(f.nfac);
   f.ipvt.resize(m.n);
   f.jpvt.resize(m.n);
-  FactorTriplets<float>(q.err, m.n, m.nz(), m.a, m.irow, m.jcol, f.iparam, f.rparam, f.nfac, f.nl, f.fac, f.irfac,
-                        f.jcfac, f.ipvt, f.jpvt);
+  FactorTriplets<float>(q.err, {m.n, m.nz(), m.a, m.irow, m.jcol, f.iparam, f.rparam, f.nfac, f.nl, f.fac,
+                                f.irfac, f.jcfac, f.ipvt, f.jpvt});
   ASSERT_EQ(q.err.last_code(), 0) << q.cap.text;
   ExpectFactorLayout(f, m.n);
   EXPECT_LT(f.nl, kept.nl);
@@ -238,12 +238,12 @@ TEST(FactorErrors, OrderAndCountMustBePositive) {
     std::int32_t nfac = 0, nl = 0;
     if (complex_values) {
       std::vector<Complex> nothing;
-      FactorTriplets<Complex>(q.err, 0, -2, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none,
-                              none, none);
+      FactorTriplets<Complex>(
+          q.err, {0, -2, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none, none, none});
     } else {
       std::vector<float> nothing;
-      FactorTriplets<float>(q.err, 0, -2, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none, none,
-                            none);
+      FactorTriplets<float>(
+          q.err, {0, -2, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none, none, none});
     }
     const std::string routine = complex_values ? "LFTZG" : "LFTXG";
     EXPECT_EQ(PrintedHeads(q.cap.text), (std::vector<std::string>{"TERMINAL6 " + routine, "TERMINAL7 " + routine}));
@@ -261,8 +261,8 @@ TEST(FactorErrors, WorkspaceBeyondTheLargestInteger) {
   std::vector<std::int32_t> iparam(6, 0), none;
   std::vector<float> rparam(5, 0.0f), nothing;
   std::int32_t nfac = 0, nl = 0;
-  FactorTriplets<float>(q.err, 1000, 500000000, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none,
-                        none, none);
+  FactorTriplets<float>(q.err, {1000, 500000000, nothing, none, none, iparam, rparam, nfac, nl, nothing, none,
+                                none, none, none});
   EXPECT_EQ(q.err.last_code(), 11);
   EXPECT_EQ(q.err.last_routine(), "LFTXG");
   EXPECT_EQ(q.err.last_message(), "The minimum amount of workspace 15*N+5*NZ = 2.500015E+09 exceeds the maximum "
@@ -278,8 +278,8 @@ TEST(FactorErrors, WorkspaceLimitBelowTheMinimum) {
   std::vector<Complex> a = {{1, 0}, {1, 0}}, fac(6);
   std::vector<std::int32_t> irfac(6), jcfac(6), ipvt(2), jpvt(2);
   std::int32_t nfac = 6, nl = 0;
-  FactorTriplets<Complex>(q.err, 2, 2, a, m.irow, m.jcol, f.iparam, f.rparam, nfac, nl, fac, irfac, jcfac, ipvt,
-                          jpvt);
+  FactorTriplets<Complex>(
+      q.err, {2, 2, a, m.irow, m.jcol, f.iparam, f.rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt});
   EXPECT_EQ(q.err.last_code(), 8);
   EXPECT_EQ(q.err.last_message(), "The nonzero workspace limit in IPARAM(5) = 41 must exceed 15*N+6*NZ = 42.");
 }
@@ -295,8 +295,8 @@ TEST(FactorErrors, WorkspaceRequestFails) {
     std::vector<float> fac(6, -1.0f);
     std::vector<std::int32_t> irfac(6, -1), jcfac(6, -1), ipvt(2, -1), jpvt(2, -1);
     std::int32_t nfac = 6, nl = -7;
-    FactorTriplets<float>(q.err, 2, 2, m.a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt,
-                          &Refuse);
+    FactorTriplets<float>(
+        q.err, {2, 2, m.a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt}, &Refuse);
     if (limit == 0) {
       EXPECT_EQ(q.err.last_code(), 9);
       EXPECT_EQ(q.err.last_message(),
@@ -321,8 +321,8 @@ TEST(FactorErrors, UnaddressableWorkspaceFails) {
   std::vector<std::int32_t> iparam(6, 0), none;
   std::vector<float> rparam(5, 0.0f), nothing;
   std::int32_t nfac = 0, nl = 0;
-  FactorTriplets<float>(q.err, 1, 400000000, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none,
-                        none, none);
+  FactorTriplets<float>(
+      q.err, {1, 400000000, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none, none, none});
   EXPECT_EQ(q.err.last_code(), 9);
   EXPECT_NE(q.err.last_message().find("NZ=400000000"), std::string::npos);
 }
@@ -545,8 +545,8 @@ TEST(FactorFindings, GrowthWarning) {
   f.jcfac.resize(12);
   f.ipvt.resize(2);
   f.jpvt.resize(2);
-  FactorTriplets<float>(q.err, 2, 4, m.a, m.irow, m.jcol, f.iparam, f.rparam, f.nfac, f.nl, f.fac, f.irfac, f.jcfac,
-                        f.ipvt, f.jpvt);
+  FactorTriplets<float>(q.err, {2, 4, m.a, m.irow, m.jcol, f.iparam, f.rparam, f.nfac, f.nl, f.fac, f.irfac,
+                                f.jcfac, f.ipvt, f.jpvt});
   EXPECT_EQ(PrintedHeads(q.cap.text), (std::vector<std::string>{"WARNING 2 LFTXG"}));
   EXPECT_EQ(q.err.last_message(), "The growth factor, 9.0E+00, exceeds 5.0E+00 = RPARAM(1).");
   EXPECT_EQ(f.rparam[3], 9.0f);
@@ -580,8 +580,9 @@ DirectResult DirectCall(const TripletMatrix<float> &m, std::int32_t lwk, std::in
   std::int32_t nfac = 3 * m.nz(), nl = 0;
   std::vector<float> fac(nfac), wk(lwk);
   std::vector<std::int32_t> irfac(nfac), jcfac(nfac), ipvt(m.n), jpvt(m.n), iwk(liwk);
-  FactorWithWorkspace<float>(q.err, m.n, m.nz(), m.a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac,
-                             ipvt, jpvt, wk, lwk, iwk, liwk);
+  FactorWithWorkspace<float>(
+      q.err, {m.n, m.nz(), m.a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt}, wk,
+      lwk, iwk, liwk);
   std::int32_t hold = -1;
   q.err.L15XG(0, hold);
   EXPECT_EQ(hold, 0) << "the direct call clears its mark";
@@ -614,8 +615,9 @@ TEST(FactorWorkspace, DirectCallChecksItsArrays) {
   std::int32_t nfac = 36, nl = 0;
   std::vector<float> fac(36), wk(11);
   std::vector<std::int32_t> irfac(36), jcfac(36), ipvt(4), jpvt(4), iwk(108);
-  FactorWithWorkspace<float>(q.err, 4, 12, m.a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt,
-                             jpvt, wk, 11, iwk, 108);
+  FactorWithWorkspace<float>(
+      q.err, {4, 12, m.a, m.irow, m.jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt}, wk, 11,
+      iwk, 108);
   EXPECT_EQ(q.err.last_code(), 17);
   EXPECT_EQ(q.err.last_message(), "The value of LWK = 11 must be greater than NZ = 12.");
   EXPECT_EQ(iparam[0], 0) << "no defaults after a failed check";
@@ -627,8 +629,9 @@ TEST(FactorWorkspace, SecondLevelOrderAndCount) {
   std::vector<Complex> nothing;
   std::vector<float> rparam(5, 0.0f);
   std::int32_t nfac = 0, nl = 0;
-  FactorWithWorkspace<Complex>(q.err, -1, 0, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none,
-                               none, none, nothing, 0, none, 0);
+  FactorWithWorkspace<Complex>(
+      q.err, {-1, 0, nothing, none, none, iparam, rparam, nfac, nl, nothing, none, none, none, none}, nothing,
+      0, none, 0);
   EXPECT_EQ(PrintedHeads(q.cap.text), (std::vector<std::string>{"TERMINAL22 L2TZG", "TERMINAL12 L2TZG"}));
   EXPECT_NE(Flatten(q.cap.text).find("The order of system of equations must be positive while N = -1 is given."),
             std::string::npos);
@@ -671,8 +674,8 @@ TEST(FactorWorkspace, DefaultLimitReached) {
     g.jcfac.resize(g.nfac);
     g.ipvt.resize(300);
     g.jpvt.resize(300);
-    FactorTriplets<float>(ql.err, 300, m.nz(), m.a, m.irow, m.jcol, g.iparam, g.rparam, g.nfac, g.nl, g.fac, g.irfac,
-                          g.jcfac, g.ipvt, g.jpvt);
+    FactorTriplets<float>(ql.err, {300, m.nz(), m.a, m.irow, m.jcol, g.iparam, g.rparam, g.nfac, g.nl, g.fac,
+                                   g.irfac, g.jcfac, g.ipvt, g.jpvt});
     if (limit < 15 * 300 + 5 * 60 * m.nz()) {
       EXPECT_EQ(ql.err.last_code(), 21);
       EXPECT_NE(ql.err.last_message().find("based on IPARAM(5) = " + std::to_string(limit) + ". Set IPARAM(5) larger."),

@@ -216,8 +216,8 @@ template <class T> void FactorAndSolve(const Case &c, unsigned seed) {
   f.jcfac.resize(cap);
   f.ipvt.resize(c.n);
   f.jpvt.resize(c.n);
-  sparse::FactorTriplets<T>(q.err, m.n, m.nz(), m.a, m.irow, m.jcol, f.iparam, f.rparam, f.nfac, f.nl, f.fac,
-                            f.irfac, f.jcfac, f.ipvt, f.jpvt);
+  sparse::FactorTriplets<T>(q.err, {m.n, m.nz(), m.a, m.irow, m.jcol, f.iparam, f.rparam, f.nfac, f.nl, f.fac,
+                                    f.irfac, f.jcfac, f.ipvt, f.jpvt});
   ASSERT_EQ(q.err.last_code(), 0) << q.cap.text;
   ExpectFactorLayout(f, m.n);
   EXPECT_LT(ProductError(m, f), 64.0);

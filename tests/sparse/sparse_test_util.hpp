@@ -63,8 +63,8 @@ FactorSet<T> Factor(const TripletMatrix<T> &m, ErrorModule &err, std::int32_t ca
   f.ipvt.assign(static_cast<std::size_t>(m.n), -1);
   f.jpvt.assign(static_cast<std::size_t>(m.n), -1);
   f.nl = -1;
-  sparse::FactorTriplets<T>(err, m.n, m.nz(), m.a, m.irow, m.jcol, f.iparam, f.rparam, f.nfac, f.nl, f.fac,
-                            f.irfac, f.jcfac, f.ipvt, f.jpvt);
+  sparse::FactorTriplets<T>(err, {m.n, m.nz(), m.a, m.irow, m.jcol, f.iparam, f.rparam, f.nfac, f.nl, f.fac,
+                                  f.irfac, f.jcfac, f.ipvt, f.jpvt});
   return f;
 }
 

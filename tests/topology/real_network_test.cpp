@@ -256,8 +256,8 @@ void FastDecoupledRoad(const LoadedCase &c, std::int32_t fill = sparse::kDefault
       sparse::SetSparseDefaults(iparam, rparam);
       iparam[sparse::kIparamWorkspace] = 15 * order + sparse::kWorkspaceDivisor * fill * nz;
       nfac = fill * nz;
-      sparse::FactorTriplets<float>(errors(), order, nz, val, irow, jcol, iparam, rparam, nfac, nl, fac, irfac,
-                                    jcfac, ipvt, jpvt);
+      sparse::FactorTriplets<float>(
+          errors(), {order, nz, val, irow, jcol, iparam, rparam, nfac, nl, fac, irfac, jcfac, ipvt, jpvt});
     }
     std::vector<float> b(ipvt.size()), x(ipvt.size());
     for (std::int32_t i = 0; i < order; ++i) b[i] = std::sin(0.37f * static_cast<float>(i + 1));
