@@ -1,6 +1,9 @@
 // MatYsa: nodal admittance matrix of π-branches alone (no nodal shunts), as
 // a triplet list in stamping order and in the row-indexed sparse form.
+// Work storage: this file's BothFormsStorage (branch copies, order,
+// values, and the conversion to the row-indexed form).
 #include "assembly/adapter_support.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 
 namespace {
@@ -8,14 +11,17 @@ namespace {
 using orvek::Message;
 
 constexpr std::string_view kName = "MatYsa";
-constexpr Message kNRange{1, "N = %(I1) must lie between 1 and 9999."};
-constexpr Message kNbRange{2, "NB = %(I1) must not exceed 5000."};
+constexpr Message kNRange{
+    1, orvek::frame::kCapacityText<"N = %(I1) must lie between 1 and {}.", orvek::kMaxRowIndexedEntries>};
+constexpr Message kNbRange{
+    2, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>};
 constexpr Message kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
-constexpr Message kEntries{4,
-                             "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Message kEntries{
+    4,
+    orvek::frame::kCapacityText<"The matrix needs NZ = %(I1) entries; the row-indexed form holds at most {}.",
+                                orvek::kMaxRowIndexedEntries>};
 
-orvek::assembly::BranchStorage g_branches;
-orvek::assembly::RowIndexedStorage g_row_indexed;
+orvek::assembly::BothFormsStorage storage;
 
 } // namespace
 
@@ -24,6 +30,7 @@ extern "C" ORVEK_API void ORVEK_CALL MatYsa(const int32_t *N, const float *Z, co
                                             int32_t *IROW, int32_t *JCOL, float *A, int32_t *NZ, float *SA,
                                             int32_t *IJA) {
   using namespace orvek::assembly;
-  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, g_branches, g_row_indexed, *N, *NB, Z,
-                    YA, YB, NODES, NodalShunts{}, NoExtraChecks, {IROW, JCOL, A, NZ, SA, IJA});
+  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, storage,
+                    {*N, *NB, Z, YA, YB, NODES, nullptr}, NodalShunts{}, NoExtraChecks,
+                    {IROW, JCOL, A, NZ, SA, IJA});
 }

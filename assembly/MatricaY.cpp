@@ -2,9 +2,12 @@
 // susceptances, returned as a triplet list in stamping order (diagonals
 // 1..N, then one pair per distinct node pair in ascending key order) and in
 // the row-indexed sparse form. Parallel branches are merged by their key.
+// Work storage: this file's BothFormsStorage (branch copies, order,
+// values, and the conversion to the row-indexed form).
 #include <array>
 
 #include "assembly/adapter_support.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 
 namespace {
@@ -12,15 +15,18 @@ namespace {
 using orvek::Message;
 
 constexpr std::string_view kName = "MatricaY";
-constexpr Message kNRange{1, "N = %(I1) must lie between 1 and 9999."};
-constexpr Message kNbRange{2, "NB = %(I1) must not exceed 5000."};
+constexpr Message kNRange{
+    1, orvek::frame::kCapacityText<"N = %(I1) must lie between 1 and {}.", orvek::kMaxRowIndexedEntries>};
+constexpr Message kNbRange{
+    2, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>};
 constexpr Message kNodeRange{3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 constexpr Message kShuntNode{4, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Message kEntries{5,
-                             "The matrix needs NZ = %(I1) entries; the row-indexed form holds at most 9999."};
+constexpr Message kEntries{
+    5,
+    orvek::frame::kCapacityText<"The matrix needs NZ = %(I1) entries; the row-indexed form holds at most {}.",
+                                orvek::kMaxRowIndexedEntries>};
 
-orvek::assembly::BranchStorage g_branches;
-orvek::assembly::RowIndexedStorage g_row_indexed;
+orvek::assembly::BothFormsStorage storage;
 
 } // namespace
 
@@ -40,9 +46,10 @@ extern "C" ORVEK_API void ORVEK_CALL MatricaY(const float *BSH, const int32_t *K
     return true;
   };
   // Forming the spans reads nothing; the stamps read the shunts after their check.
-  const auto count = static_cast<std::size_t>(nsh < 0 ? 0 : nsh);
+  const std::size_t count = Size(nsh);
   const NodalShunts shunts{nsh, std::span<const float>(BSH, count),
                            std::span<const std::int32_t>(KSH, count)};
-  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, g_branches, g_row_indexed, n, *NB, Z,
-                    YA, YB, NODES, shunts, shunt_nodes_in_range, {IROW, JCOL, A, NZ, SA, IJA});
+  AssembleBothForms(kName, {{kNRange, kNbRange, kNodeRange}, kEntries}, storage,
+                    {n, *NB, Z, YA, YB, NODES, nullptr}, shunts, shunt_nodes_in_range,
+                    {IROW, JCOL, A, NZ, SA, IJA});
 }

@@ -7,12 +7,12 @@
 
 namespace orvek::assembly {
 
-void OrderBranches(ErrorModule &err, std::int32_t n, std::int32_t nb, std::span<const std::int32_t> first,
-                   std::span<const std::int32_t> second, const BranchOrder &order) {
+void OrderBranches(ErrorModule &err, std::int32_t n, std::int32_t nb, std::span<const std::int32_t> from,
+                   std::span<const std::int32_t> to, const BranchOrder &order) {
   if (!order.wide_key.empty()) {
     for (std::int32_t b = 1; b <= nb; ++b) {
       order.perm[b - 1] = b;
-      order.wide_key[b - 1] = WideBranchKey(n, first[b - 1], second[b - 1]);
+      order.wide_key[b - 1] = WideBranchKey(n, from[b - 1], to[b - 1]);
     }
     SVIGPWide(err, nb, order.wide_key.data(), order.wide_skey.data(), order.perm.data());
     // Ranks of the distinct keys stand for the keys: equal where they are.
@@ -26,22 +26,22 @@ void OrderBranches(ErrorModule &err, std::int32_t n, std::int32_t nb, std::span<
   }
   for (std::int32_t b = 1; b <= nb; ++b) {
     order.perm[b - 1] = b;
-    order.key[b - 1] = BranchKey(n, first[b - 1], second[b - 1]);
+    order.key[b - 1] = BranchKey(n, from[b - 1], to[b - 1]);
   }
   // nb < 1 reaches the sort, which reports its length error.
   SVIGP(err, nb, order.key.data(), order.skey.data(), order.perm.data());
 }
 
 std::int32_t CountNodePairs(std::span<const std::int32_t> skey, std::span<const std::int32_t> perm,
-                            std::int32_t nb, std::span<const std::int32_t> first,
-                            std::span<const std::int32_t> second, std::span<const std::int32_t> istat) {
+                            std::int32_t nb, std::span<const std::int32_t> from,
+                            std::span<const std::int32_t> to, std::span<const std::int32_t> istat) {
   std::int32_t pairs = 0;
   bool group_has_pair = false;
   for (std::int32_t l = 0; l < nb; ++l) {
     if (!MergesWithPrevious(skey, l)) group_has_pair = false;
     const std::int32_t b = perm[l];
     const bool in_service = istat.empty() || istat[b - 1] == 1;
-    if (in_service && first[b - 1] != second[b - 1] && !group_has_pair) {
+    if (in_service && from[b - 1] != to[b - 1] && !group_has_pair) {
       group_has_pair = true;
       ++pairs;
     }

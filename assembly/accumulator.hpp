@@ -16,11 +16,11 @@
 //    routine returns cleanly and leaves a consistent result.
 //
 // Typical composition (the complex assembly):
-//   OrderBranches(err, n, nb, first, second, order);          // keys, SVIGP
+//   OrderBranches(err, n, nb, from, to, order);          // keys, SVIGP
 //   SeedDiagonal(acc, n);                                       // nz = n
 //   for (l = 0; l < nb; ++l) {                                  // sorted order
 //     b = order.perm[l];  // 1-based branch number
-//     StampBranch(first[b-1], second[b-1], acc, yii, yjj, yij, yji,
+//     StampBranch(from[b-1], to[b-1], acc, yii, yjj, yij, yji,
 //                 MergesWithPrevious(order.skey, l));
 //   }
 //   ConvertToRowIndexed(err, n, acc, conv, ija);                 // optional
@@ -75,12 +75,12 @@ struct BranchOrder {
 };
 
 // Fills key and perm (perm[b - 1] = b) for branches 1..nb, whose end nodes
-// are first[b - 1] and second[b - 1], and sorts them with SVIGP into skey,
+// are from[b - 1] and to[b - 1], and sorts them with SVIGP into skey,
 // carrying perm. nb < 1 raises the key sort's TERMINAL length error through
 // err; with stopping switched off nothing is sorted and the caller's walk
 // over 0 places does nothing. With wide keys, as described at BranchOrder.
 void OrderBranches(ErrorModule &err, std::int32_t n, std::int32_t nb,
-                   std::span<const std::int32_t> first, std::span<const std::int32_t> second,
+                   std::span<const std::int32_t> from, std::span<const std::int32_t> to,
                    const BranchOrder &order);
 
 // Merge flag of sorted place l (0-based): true when the branch at place l
@@ -95,8 +95,8 @@ inline bool MergesWithPrevious(std::span<const std::int32_t> skey, std::int32_t 
 // 1 (istat empty: every branch is in service). The stamps then make
 // nz = n + 2·pairs.
 std::int32_t CountNodePairs(std::span<const std::int32_t> skey, std::span<const std::int32_t> perm,
-                            std::int32_t nb, std::span<const std::int32_t> first,
-                            std::span<const std::int32_t> second,
+                            std::int32_t nb, std::span<const std::int32_t> from,
+                            std::span<const std::int32_t> to,
                             std::span<const std::int32_t> istat = {});
 
 // ---------------------------------------------------------------------------

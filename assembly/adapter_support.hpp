@@ -1,20 +1,26 @@
-// Static work storage and the input checks shared by the exported assembly
-// and reduction routines. Each exported routine owns its own instances of
-// these storage types (one static object per routine file); the checks run
-// under the routine's own ArgumentGuard with texts from its own table, and
-// read host arrays only where the previous checks made that safe.
+// The host's face of the assembly and reduction kernels, shared by the six
+// exported routines of this folder: their static work storage types, their
+// input checks, and the adapters that read the host's arrays, run the one
+// assembly recipe (AssembleAdmittanceMatrix) or the reduction, and write the
+// host's arrays. Each exported routine owns one `storage` object of these
+// types; the checks run under the routine's own ArgumentGuard with texts
+// from its own table, and read host arrays only where the previous checks
+// made that safe.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "assembly/accumulator.hpp"
 #include "assembly/admittance.hpp"
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "support/complex.hpp"
+#include "support/counts.hpp"
 
 namespace orvek::assembly {
 
@@ -44,6 +50,12 @@ struct RowIndexedStorage {
   RowIndexedWork<Complex> work() { return {save_irow, save_jcol, save_v, {sort_perm, sort_jcol, sort_v}, s}; }
 };
 
+// The work storage of an assembly in both forms.
+struct BothFormsStorage {
+  BranchStorage branches;
+  RowIndexedStorage row_indexed;
+};
+
 // Input copy, output values, column sort buffers and triplet values of a
 // reduction (the index array is the host's or, for MatYR, ijar here).
 struct ReductionStorage {
@@ -58,8 +70,9 @@ struct ReductionStorage {
   ColumnSortWork sort() { return {col, val, perm}; }
 };
 
-// The texts of a routine's checks on its branch input.
-struct BranchRejections {
+// The texts of a routine's checks on the network it assembles (N, then NB,
+// then the end nodes; sequence/ checks branch flows as BranchFlowRejections).
+struct NetworkRejections {
   const Message &n_range;  // %(I1) = N
   const Message &nb_range; // %(I1) = NB
   const Message &node;     // NODES(%(I1), %(I2)) = %(I3), %(I4) = N
@@ -69,7 +82,7 @@ struct BranchRejections {
 // key sort's length error, raised before these checks), and every end node
 // of branches 1..NB in 1..N.
 // Reads NODES only when NB fits.
-inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections &texts, std::int32_t n,
+inline bool CheckBranchInput(frame::ArgumentGuard &guard, const NetworkRejections &texts, std::int32_t n,
                              std::int32_t max_n, std::int32_t nb, const std::int32_t *nodes) {
   // One message per call: the checks stop at the first offence.
   if (!guard.reject_if(n < 1 || n > max_n, texts.n_range, {n})) return false;
@@ -78,7 +91,7 @@ inline bool CheckBranchInput(frame::ArgumentGuard &guard, const BranchRejections
 }
 
 // Copies the split-complex branch data of branches 1..NB into storage and
-// describes them; first/second read the host's NODES columns in place.
+// describes them; from/to read the host's NODES columns in place.
 inline BranchArrays ReadBranches(BranchStorage &st, const float *z, const float *ya, const float *yb,
                                  const std::int32_t *nodes, std::int32_t nb, const std::int32_t *istat) {
   const frame::SplitComplexIn<kLdBranch> zv(z), yav(ya), ybv(yb);
@@ -91,8 +104,8 @@ inline BranchArrays ReadBranches(BranchStorage &st, const float *z, const float 
   const auto len = static_cast<std::size_t>(count);
   BranchArrays br;
   br.nb = nb;
-  br.first = std::span<const std::int32_t>(nodes, len);
-  br.second = std::span<const std::int32_t>(nodes + kLdBranch, len);
+  br.from = std::span<const std::int32_t>(nodes, len);
+  br.to = std::span<const std::int32_t>(nodes + kLdBranch, len);
   br.z = std::span<const Complex>(st.z.data(), len);
   br.ya = std::span<const Complex>(st.ya.data(), len);
   br.yb = std::span<const Complex>(st.yb.data(), len);
@@ -102,7 +115,7 @@ inline BranchArrays ReadBranches(BranchStorage &st, const float *z, const float 
 
 // A host output array of `count` elements.
 inline std::span<std::int32_t> HostSpan(std::int32_t *p, std::int32_t count) {
-  return {p, static_cast<std::size_t>(count < 0 ? 0 : count)};
+  return {p, Size(count)};
 }
 
 // A triplet list over the host's IROW/JCOL (count elements, checked against
@@ -121,37 +134,54 @@ template <std::int32_t LD> void WriteSplit(float *out, std::span<const Complex> 
 
 // The texts of the checks of an assembly routine.
 struct AssemblyRejections {
-  BranchRejections branch;
+  NetworkRejections network;
   const Message &entries; // %(I1) = the number of entries the result needs
 };
 
-// The first half of every assembly routine: checks the branch input (and
-// whatever `extra_checks(guard)` adds), copies the branch data, orders the
-// branches and checks the size of the result against max_entries (which also
-// bounds N). Returns the number of entries, or -1 when a check failed, in
-// which case nothing has been written.
+// A network as the host holds it: NB branches of NODES(LD, 2), the
+// split-complex Z, YA, YB, and ISTAT (null: all in service).
+struct HostNetwork {
+  std::int32_t n, nb;
+  const float *z, *ya, *yb;
+  const std::int32_t *nodes;
+  const std::int32_t *istat;
+};
+
+// The host's face of the assembly recipe: checks the network (and whatever
+// `extra_checks(guard)` adds), copies the branch data, runs the recipe and
+// checks the size of the result against max_entries (which also bounds N)
+// before anything is stamped into the host's IROW/JCOL (and IJA when
+// `row_indexed` is given) with the values in storage. Returns NZ, or -1
+// when a check failed, in which case nothing has been written.
 template <class ExtraChecks>
-std::int32_t PrepareAssembly(ErrorModule &err, std::string_view name, const AssemblyRejections &texts,
-                             std::int32_t max_entries, std::int32_t n, std::int32_t nb, const float *z,
-                             const float *ya, const float *yb, const std::int32_t *nodes,
-                             const std::int32_t *istat, BranchStorage &st, BranchArrays &branches,
-                             ExtraChecks extra_checks) {
+std::int32_t AssembleFromHost(std::string_view name, const AssemblyRejections &texts,
+                              std::int32_t max_entries, const HostNetwork &in, const NodalShunts &shunts,
+                              ExtraChecks extra_checks, BranchStorage &st, std::int32_t *irow,
+                              std::int32_t *jcol, RowIndexedStorage *row_indexed, std::int32_t *ija) {
+  ErrorModule &err = errors();
   const BranchOrder order = st.order();
   // No branches: the key sort's length error comes first, whatever N is
   // (nothing is read for it); the checks follow when stopping is off.
-  if (nb <= 0) OrderBranches(err, n, nb, {}, {}, order);
+  if (in.nb <= 0) RaiseNoBranches(err, in.n, in.nb, order);
   {
     frame::ArgumentGuard guard(err, name);
-    const bool ok = CheckBranchInput(guard, texts.branch, n, max_entries, nb, nodes) && extra_checks(guard);
+    const bool ok =
+        CheckBranchInput(guard, texts.network, in.n, max_entries, in.nb, in.nodes) && extra_checks(guard);
     if (!guard.passed() || !ok) return -1;
   }
-  branches = ReadBranches(st, z, ya, yb, nodes, nb, istat);
-  if (nb > 0) OrderBranches(err, n, nb, branches.first, branches.second, order);
-  const std::int32_t entries =
-      n + 2 * CountNodePairs(order.skey, order.perm, nb, branches.first, branches.second, branches.istat);
-  frame::ArgumentGuard guard(err, name);
-  guard.reject_if(entries > max_entries, texts.entries, {entries});
-  return guard.passed() ? entries : -1;
+  const BranchArrays branches = ReadBranches(st, in.z, in.ya, in.yb, in.nodes, in.nb, in.istat);
+  return AssembleAdmittanceMatrix(err, in.n, branches, shunts, order,
+                                  [&](std::int32_t entries) -> std::optional<AssemblyOutput> {
+                                    frame::ArgumentGuard guard(err, name);
+                                    guard.reject_if(entries > max_entries, texts.entries, {entries});
+                                    if (!guard.passed()) return std::nullopt;
+                                    AssemblyOutput out{HostTriplets(irow, jcol, st.v, entries)};
+                                    if (row_indexed != nullptr) {
+                                      out.ija = HostSpan(ija, entries + 1);
+                                      out.conversion = row_indexed->work();
+                                    }
+                                    return out;
+                                  });
 }
 
 inline bool NoExtraChecks(frame::ArgumentGuard &) {
@@ -170,46 +200,38 @@ struct BothFormsOutput {
 // MatricaY and MatYsa: the triplet list in stamping order and the row-indexed
 // form of the branches and the nodal shunts (none for MatYsa).
 template <class ExtraChecks>
-void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, BranchStorage &st,
-                       RowIndexedStorage &rs, std::int32_t n, std::int32_t nb, const float *z,
-                       const float *ya, const float *yb, const std::int32_t *nodes, const NodalShunts &shunts,
-                       ExtraChecks extra_checks, const BothFormsOutput &out) {
-  ErrorModule &err = errors();
-  BranchArrays branches;
-  const std::int32_t entries = PrepareAssembly(err, name, texts, kMaxRowIndexedEntries, n, nb, z, ya, yb,
-                                               nodes, nullptr, st, branches, extra_checks);
-  if (entries < 0) return;
-  TripletList<Complex> acc = HostTriplets(out.irow, out.jcol, st.v, entries);
-  StampAdmittance(n, branches, shunts, st.order(), acc);
-  ConvertToRowIndexed(err, n, acc, rs.work(), HostSpan(out.ija, entries + 1));
-  *out.nz = acc.nz;
-  WriteSplit<kLdNonzero>(out.a, st.v, acc.nz);
-  WriteSplit<kLdNonzero>(out.sa, rs.s, acc.nz + 1);
+void AssembleBothForms(std::string_view name, const AssemblyRejections &texts, BothFormsStorage &st,
+                       const HostNetwork &in, const NodalShunts &shunts, ExtraChecks extra_checks,
+                       const BothFormsOutput &out) {
+  const std::int32_t nz = AssembleFromHost(name, texts, kMaxRowIndexedEntries, in, shunts, extra_checks,
+                                           st.branches, out.irow, out.jcol, &st.row_indexed, out.ija);
+  if (nz < 0) return;
+  *out.nz = nz;
+  WriteSplit<kLdNonzero>(out.a, st.branches.v, nz);
+  WriteSplit<kLdNonzero>(out.sa, st.row_indexed.s, nz + 1);
 }
 
 // The texts of the triplet-only assemblies (MatY, MatY_prekin).
-inline constexpr Message kTripletNRange{1, "N = %(I1) must lie between 1 and 10000."};
-inline constexpr Message kTripletNbRange{2, "NB = %(I1) must not exceed 5000."};
-inline constexpr Message kTripletNodeRange{
-    3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+inline constexpr Message kTripletNRange{
+    1, orvek::frame::kCapacityText<"N = %(I1) must lie between 1 and {}.", orvek::kMaxNonzeros>};
+inline constexpr Message kTripletNbRange{
+    2, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>};
+inline constexpr Message kTripletNodeRange{3,
+                                           "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 inline constexpr Message kTripletEntries{
-    4, "The matrix needs NZ = %(I1) entries; the triplet list holds at most 10000."};
+    4, orvek::frame::kCapacityText<"The matrix needs NZ = %(I1) entries; the triplet list holds at most {}.",
+                                   orvek::kMaxNonzeros>};
 
-// MatY and MatY_prekin: the triplet list of the branches (istat null: all in
+// MatY and MatY_prekin: the triplet list of the branches (ISTAT null: all in
 // service), in stamping order, into the host's IROW, JCOL, A and NZ.
-inline void AssembleTripletList(std::string_view name, BranchStorage &st, std::int32_t n, std::int32_t nb,
-                                const float *z, const float *ya, const float *yb, const std::int32_t *nodes,
-                                const std::int32_t *istat, std::int32_t *irow, std::int32_t *jcol, float *a,
-                                std::int32_t *nz) {
-  BranchArrays branches;
-  const std::int32_t entries =
-      PrepareAssembly(errors(), name, {{kTripletNRange, kTripletNbRange, kTripletNodeRange}, kTripletEntries},
-                      kMaxNonzeros, n, nb, z, ya, yb, nodes, istat, st, branches, NoExtraChecks);
-  if (entries < 0) return;
-  TripletList<Complex> acc = HostTriplets(irow, jcol, st.v, entries);
-  StampAdmittance(n, branches, NodalShunts{}, st.order(), acc);
-  *nz = acc.nz;
-  WriteSplit<kLdNonzero>(a, st.v, acc.nz);
+inline void AssembleTripletList(std::string_view name, BranchStorage &st, const HostNetwork &in,
+                                std::int32_t *irow, std::int32_t *jcol, float *a, std::int32_t *nz) {
+  const std::int32_t count =
+      AssembleFromHost(name, {{kTripletNRange, kTripletNbRange, kTripletNodeRange}, kTripletEntries},
+                       kMaxNonzeros, in, NodalShunts{}, NoExtraChecks, st, irow, jcol, nullptr, nullptr);
+  if (count < 0) return;
+  *nz = count;
+  WriteSplit<kLdNonzero>(a, st.v, count);
 }
 
 // The texts of a reduction's checks on its row-indexed input.
@@ -260,6 +282,40 @@ inline bool CheckReductionInput(frame::ArgumentGuard &guard, const ReductionReje
     }
   }
   return true;
+}
+
+// A row-indexed matrix of n_in nodes as the host holds it, and the rows a
+// reduction reads from it (IOLD(1..N)), checked by CheckReductionInput.
+struct HostReduction {
+  std::int32_t n_in, n;
+  const float *sa;
+  const std::int32_t *ija, *iold, *inew;
+  ColumnFilter filter;
+
+  std::span<const std::int32_t> index() const { return {ija, static_cast<std::size_t>(ija[n_in] - 1)}; }
+  std::span<const std::int32_t> rows() const { return {iold, static_cast<std::size_t>(n)}; }
+};
+
+// The entries the reduction keeps (the size the caller checks).
+inline std::int32_t CountHostReduction(const HostReduction &in) {
+  return CountReducedEntries({in.n_in, in.index(), {}}, in.rows(), in.n, in.filter);
+}
+
+// Copies the host's values into storage and reduces the matrix into the
+// host's IROW/JCOL (values in storage.t) and the row-indexed ijar (values in
+// storage.w); `entries` is CountHostReduction's, checked. Returns NZ.
+inline std::int32_t ReduceFromHost(ReductionStorage &st, const HostReduction &in, std::int32_t entries,
+                                   std::int32_t *irow, std::int32_t *jcol, std::span<std::int32_t> ijar) {
+  const std::int32_t end = in.ija[in.n_in];
+  const frame::SplitComplexIn<kLdNonzero> values(in.sa);
+  for (std::int32_t k = 1; k < end; ++k) st.c[k - 1] = values(k);
+  const RowIndexedMatrix matrix{in.n_in, in.index(),
+                                std::span<const Complex>(st.c.data(), static_cast<std::size_t>(end - 1))};
+  TripletList<Complex> out = HostTriplets(irow, jcol, st.t, entries);
+  ReduceRowIndexed(errors(), matrix, in.rows(),
+                   std::span<const std::int32_t>(in.inew, static_cast<std::size_t>(in.n_in)), in.n, in.filter,
+                   ijar, st.w, out, st.sort());
+  return out.nz;
 }
 
 } // namespace orvek::assembly

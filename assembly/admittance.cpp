@@ -1,5 +1,6 @@
 // Admittance assembly over the sorted branch order, and the reduction and
-// renumbering of a row-indexed matrix with its columns sorted per row.
+// renumbering of a row-indexed matrix with its columns sorted per row
+// (contracts in admittance.hpp; every span and work array is the caller's).
 #include "assembly/admittance.hpp"
 
 #include "assembly/key_sort.hpp"
@@ -20,8 +21,8 @@ void StampAdmittance(std::int32_t n, const BranchArrays &branches, const NodalSh
   for (std::int32_t l = 0; l < branches.nb; ++l) {
     if (!MergesWithPrevious(order.skey, l)) group_has_pair = false;
     const std::int32_t b = order.perm[l] - 1;
-    const std::int32_t i = branches.first[b];
-    const std::int32_t j = branches.second[b];
+    const std::int32_t i = branches.from[b];
+    const std::int32_t j = branches.to[b];
     const bool in_service = branches.istat.empty() || branches.istat[b] == 1;
     if (!in_service) {
       StampBranchEnds(i, j, acc, branches.ya[b], branches.yb[b]);

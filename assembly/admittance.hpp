@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "assembly/accumulator.hpp"
@@ -19,8 +20,8 @@ namespace orvek::assembly {
 // Branch arrays of branches 1..nb, interleaved complex.
 struct BranchArrays {
   std::int32_t nb = 0;
-  std::span<const std::int32_t> first;  // first end node
-  std::span<const std::int32_t> second; // second end node
+  std::span<const std::int32_t> from;   // first end node
+  std::span<const std::int32_t> to;     // second end node
   std::span<const Complex> z;           // series impedance R + jX
   std::span<const Complex> ya;          // admittance at the first end
   std::span<const Complex> yb;          // admittance at the second end
@@ -43,6 +44,45 @@ struct NodalShunts {
 // "same key as the previous place").
 void StampAdmittance(std::int32_t n, const BranchArrays &branches, const NodalShunts &shunts,
                      const BranchOrder &order, TripletList<Complex> &acc);
+
+// Where an assembly writes: the triplet list, its spans sized by the caller
+// to the entries counted, and, when ija is given (entries + 1 elements), the
+// row-indexed form with its conversion work (values in conversion.s).
+struct AssemblyOutput {
+  TripletList<Complex> triplets;
+  std::span<std::int32_t> ija = {};
+  RowIndexedWork<Complex> conversion = {};
+};
+
+// No branches: the key sort's length error, raised where the caller's
+// checks place it (the exported routines before their checks, the native
+// calls after theirs); the recipe below then orders nothing.
+inline void RaiseNoBranches(ErrorModule &err, std::int32_t n, std::int32_t nb, const BranchOrder &order) {
+  OrderBranches(err, n, nb, {}, {}, order);
+}
+
+// The assembly of the nodal admittance matrix, the one recipe of the
+// exported routines and the native calls: orders the branches (when there
+// are any), counts the entries the stamps create (n + 2 per distinct node
+// pair in service), asks size_output(entries) for the output
+// (std::optional<AssemblyOutput>; empty when the caller refuses that size,
+// and then nothing is written), stamps the branches and the shunts and, when
+// asked, converts to the row-indexed form. Returns the entries stamped, or
+// -1 when refused. Work storage: the branch order (nb long) and the
+// conversion work, both the caller's.
+template <class SizeOutput>
+std::int32_t AssembleAdmittanceMatrix(ErrorModule &err, std::int32_t n, const BranchArrays &branches,
+                                      const NodalShunts &shunts, const BranchOrder &order,
+                                      SizeOutput &&size_output) {
+  if (branches.nb > 0) OrderBranches(err, n, branches.nb, branches.from, branches.to, order);
+  const std::int32_t entries =
+      n + 2 * CountNodePairs(order.skey, order.perm, branches.nb, branches.from, branches.to, branches.istat);
+  std::optional<AssemblyOutput> out = size_output(entries);
+  if (!out) return -1;
+  StampAdmittance(n, branches, shunts, order, out->triplets);
+  if (!out->ija.empty()) ConvertToRowIndexed(err, n, out->triplets, out->conversion, out->ija);
+  return out->triplets.nz;
+}
 
 // Which old columns a reduction drops: either the single column kref, or
 // every column c with idrop[c - 1] != 0.

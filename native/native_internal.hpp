@@ -189,7 +189,7 @@ struct RowIndexedRejections {
 };
 bool CheckRowIndexed(Checks &checks, const RowIndexedRejections &texts, const RowIndexed &y);
 
-// The factor checks and the solve of native/sparse.cpp, for other calls.
+// The factor checks and the solve of native/factor_and_solve.cpp, for other calls.
 template <class T> void CheckFactors(CallScope &scope, const FactorSet<T> &f);
 template <class T>
 void SolveChecked(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, std::span<T> x, Path path);

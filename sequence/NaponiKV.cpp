@@ -5,11 +5,13 @@
 // voltages over Z0, Z1, Z2 and the phase voltages VA, VB, VC, entries 1..N
 // only. Currents and voltages whose magnitude times the base falls below
 // 0.003 are set to zero; nothing else is scaled.
+// Work storage: this file's copies of E and Z0/Z1/Z2, and VA/VB/VC.
 #include <cstdint>
 #include <span>
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
@@ -46,7 +48,8 @@ Complex ZeroBelowThreshold(Complex x, float scale) {
 
 } // namespace
 
-FaultCurrents FaultNodeCurrents(std::int32_t itype, float ubk, Complex ek, Complex z0k, Complex z1k, Complex z2k) {
+FaultCurrents FaultNodeCurrents(std::int32_t itype, float ubk, Complex ek, Complex z0k, Complex z1k,
+                                Complex z2k) {
   const FaultConnection c = ConnectionOf(itype, z0k, z2k);
   FaultCurrents f;
   f.i1 = cdiv(ek, cadd(z1k, c.zf));
@@ -87,16 +90,21 @@ FaultCurrents SolidFault(std::int32_t n, std::int32_t itype, std::int32_t k, con
 namespace {
 
 constexpr std::string_view kRoutine = "NaponiKV";
-constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kTooManyNodes{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>};
 constexpr Message kFaultNodeOutOfRange{2, "K = %(I1) must lie between 1 and N = %(I2)."};
 
-Complex work_e[kMaxNodes];
-Complex work_z0[kMaxNodes];
-Complex work_z1[kMaxNodes];
-Complex work_z2[kMaxNodes];
-Complex work_va[kMaxNodes];
-Complex work_vb[kMaxNodes];
-Complex work_vc[kMaxNodes];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  Complex e[kMaxNodes];
+  Complex z0[kMaxNodes];
+  Complex z1[kMaxNodes];
+  Complex z2[kMaxNodes];
+  Complex va[kMaxNodes];
+  Complex vb[kMaxNodes];
+  Complex vc[kMaxNodes];
+};
+Storage storage;
 
 // N <= 0 leaves no valid fault node, so it is rejected through K.
 bool CheckArguments(ErrorModule &err, std::int32_t n, std::int32_t k) {
@@ -116,23 +124,23 @@ extern "C" ORVEK_API void ORVEK_CALL NaponiKV(const int32_t *N, const int32_t *I
   using namespace orvek::sequence;
   const std::int32_t n = *N, itype = *ITYPE, k = *K;
   if (!CheckArguments(errors(), n, k)) return;
-  CopyIn<kLdNode>(Z0, n, work_z0);
-  CopyIn<kLdNode>(Z1, n, work_z1);
-  CopyIn<kLdNode>(Z2, n, work_z2);
-  CopyIn<kLdNode>(E, n, work_e);
+  CopyIn<kLdNode>(Z0, n, storage.z0);
+  CopyIn<kLdNode>(Z1, n, storage.z1);
+  CopyIn<kLdNode>(Z2, n, storage.z2);
+  CopyIn<kLdNode>(E, n, storage.e);
   const auto count = static_cast<std::size_t>(n);
-  const FaultNetwork net{{UB, count},      {work_e, count},  {work_z0, count}, {work_z1, count},
-                         {work_z2, count}, {work_va, count}, {work_vb, count}, {work_vc, count}};
+  const FaultNetwork net{{UB, count},         {storage.e, count},  {storage.z0, count}, {storage.z1, count},
+                         {storage.z2, count}, {storage.va, count}, {storage.vb, count}, {storage.vc, count}};
   const FaultCurrents f = SolidFault(n, itype, k, net);
 
   const frame::SplitComplexOut<kFaultCurrentRows> ifs(IFS);
   ifs.set(1, f.i0);
   ifs.set(2, f.i1);
   ifs.set(3, f.i2);
-  CopyOut<kLdNode>(work_z0, n, Z0);
-  CopyOut<kLdNode>(work_z1, n, Z1);
-  CopyOut<kLdNode>(work_z2, n, Z2);
-  CopyOut<kLdNode>(work_va, n, VA);
-  CopyOut<kLdNode>(work_vb, n, VB);
-  CopyOut<kLdNode>(work_vc, n, VC);
+  CopyOut<kLdNode>(storage.z0, n, Z0);
+  CopyOut<kLdNode>(storage.z1, n, Z1);
+  CopyOut<kLdNode>(storage.z2, n, Z2);
+  CopyOut<kLdNode>(storage.va, n, VA);
+  CopyOut<kLdNode>(storage.vb, n, VB);
+  CopyOut<kLdNode>(storage.vc, n, VC);
 }

@@ -7,6 +7,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
 #include "sequence/sequence.hpp"
@@ -27,12 +28,17 @@ void SequenceToPhaseInPlace(std::int32_t n, std::span<Complex> x0_to_xa, std::sp
 namespace {
 
 constexpr std::string_view kRoutine = "SimFaz";
-constexpr Message kTooManyEntries{1, "N = %(I1) must not exceed 5000."};
+constexpr Message kTooManyEntries{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxBranches>};
 
 // One work array per sequence; each becomes the matching phase in place.
-Complex work0[kMaxBranches];
-Complex work1[kMaxBranches];
-Complex work2[kMaxBranches];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  Complex work0[kMaxBranches];
+  Complex work1[kMaxBranches];
+  Complex work2[kMaxBranches];
+};
+Storage storage;
 
 bool CheckArguments(ErrorModule &err, std::int32_t n) {
   frame::ArgumentGuard guard(err, kRoutine);
@@ -50,11 +56,11 @@ extern "C" ORVEK_API void ORVEK_CALL SimFaz(const int32_t *N, const float *X0, c
   const std::int32_t n = *N;
   if (!CheckArguments(errors(), n)) return;
   if (n <= 0) return;
-  CopyIn<kLdBranch>(X0, n, work0);
-  CopyIn<kLdBranch>(X1, n, work1);
-  CopyIn<kLdBranch>(X2, n, work2);
-  SequenceToPhaseInPlace(n, work0, work1, work2);
-  CopyOut<kLdBranch>(work0, n, XA);
-  CopyOut<kLdBranch>(work1, n, XB);
-  CopyOut<kLdBranch>(work2, n, XC);
+  CopyIn<kLdBranch>(X0, n, storage.work0);
+  CopyIn<kLdBranch>(X1, n, storage.work1);
+  CopyIn<kLdBranch>(X2, n, storage.work2);
+  SequenceToPhaseInPlace(n, storage.work0, storage.work1, storage.work2);
+  CopyOut<kLdBranch>(storage.work0, n, XA);
+  CopyOut<kLdBranch>(storage.work1, n, XB);
+  CopyOut<kLdBranch>(storage.work2, n, XC);
 }

@@ -2,11 +2,13 @@
 // from the row-indexed sparse form SA (10000,2) / IJA of order N. Reads
 // V (1000,2) entries 1..N and SA positions 1..IJA(N+1)-1, both copied
 // before the sum; the row's entries may come in any column order.
+// Work storage: this file's copies of V and SA.
 #include <cstdint>
 #include <span>
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "sequence/adapter_support.hpp"
@@ -27,17 +29,24 @@ Complex NodePower(std::int32_t k, std::span<const Complex> v, std::span<const Co
 namespace {
 
 constexpr std::string_view kRoutine = "So";
-constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kTooManyNodes{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>};
 constexpr Message kNodeOutOfRange{2, "K = %(I1) must lie between 1 and N = %(I2)."};
-constexpr Message kEndPointerOutOfRange{3, "IJA(%(I1)) = %(I2) must lie between %(I3) and 10001."};
+constexpr Message kEndPointerOutOfRange{
+    3, orvek::frame::kCapacityText<"IJA(%(I1)) = %(I2) must lie between %(I3) and {}.",
+                                   orvek::kMaxNonzeros + 1>};
 constexpr Message kRowPointerOutOfRange{4, "IJA(%(I1)) = %(I2) must lie between %(I3) and %(I4)."};
 constexpr Message kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
 // The end pointer may be one past the last value position.
 constexpr std::int32_t kMaxEndPointer = kMaxNonzeros + 1;
 
-Complex work_v[kMaxNodes];
-Complex work_sa[kMaxNonzeros];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  Complex v[kMaxNodes];
+  Complex sa[kMaxNonzeros];
+};
+Storage storage;
 
 // Every position the sum reads lies among the positions copied, N+2 ..
 // IJA(N+1)-1, within the value capacity, and every column it uses is a node.
@@ -73,10 +82,10 @@ extern "C" ORVEK_API void ORVEK_CALL So(const int32_t *N, const int32_t *K, cons
   const std::int32_t n = *N, k = *K;
   if (!CheckArguments(errors(), n, k, IJA)) return;
   const std::int32_t used = IJA[n] - 1; // positions 1..IJA(N+1)-1
-  CopyIn<kLdNode>(V, n, work_v);
-  CopyIn<kLdNonzero>(SA, used, work_sa);
-  const Complex s =
-      NodePower(k, work_v, {work_sa, static_cast<std::size_t>(used)}, {IJA, static_cast<std::size_t>(used)});
+  CopyIn<kLdNode>(V, n, storage.v);
+  CopyIn<kLdNonzero>(SA, used, storage.sa);
+  const Complex s = NodePower(k, storage.v, {storage.sa, static_cast<std::size_t>(used)},
+                              {IJA, static_cast<std::size_t>(used)});
   *SR = s.re;
   *SI = s.im;
 }

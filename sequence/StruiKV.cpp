@@ -3,6 +3,7 @@
 // NB first and N before V. Reads Z, YA, YB, NODES (5000,2) rows 1..NB and
 // V (1000,2) entries 1..N, all copied before anything is written; writes
 // IE1, IE2 entries 1..NB and nothing else. NB <= 0 writes nothing.
+// Work storage: this file's BranchRoutineStorage.
 #include <cstdint>
 #include <span>
 
@@ -18,8 +19,8 @@ void BranchCurrents(std::int32_t nb, const BranchData &branches, std::span<const
                     std::span<Complex> ie1, std::span<Complex> ie2) {
   for (std::int32_t b = 0; b < nb; ++b) {
     // IE1 = V(k)·YA + I is the same single addition as I + V(k)·YA.
-    const EndCurrents ie = BranchEndCurrents(v[branches.node1[b] - 1], v[branches.node2[b] - 1],
-                                             branches.z[b], branches.ya[b], branches.yb[b]);
+    const EndCurrents ie = BranchEndCurrents(v[branches.from[b] - 1], v[branches.to[b] - 1], branches.z[b],
+                                             branches.ya[b], branches.yb[b]);
     ie1[b] = ie.ie1;
     ie2[b] = ie.ie2;
   }
@@ -28,11 +29,6 @@ void BranchCurrents(std::int32_t nb, const BranchData &branches, std::span<const
 namespace {
 
 constexpr std::string_view kRoutine = "StruiKV";
-constexpr BranchRejections kRejections{
-    {1, "NB = %(I1) must not exceed 5000."},
-    {2, "N = %(I1) must not exceed 1000."},
-    {3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."},
-};
 
 BranchRoutineStorage storage;
 
@@ -43,5 +39,6 @@ extern "C" ORVEK_API void ORVEK_CALL StruiKV(const int32_t *NB, const float *Z, 
                                              const float *YB, const int32_t *NODES, const int32_t *N,
                                              const float *V, float *IE1, float *IE2) {
   using namespace orvek::sequence;
-  RunBranchRoutine(kRoutine, kRejections, storage, BranchCurrents, *NB, *N, Z, YA, YB, NODES, V, IE1, IE2);
+  RunBranchRoutine(kRoutine, kBranchFlowRejections, storage, BranchCurrents, *NB, *N, Z, YA, YB, NODES, V,
+                   IE1, IE2);
 }

@@ -12,6 +12,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "sequence/sequence.hpp"
 #include "support/complex.hpp"
@@ -29,18 +30,28 @@ template <std::int32_t LD> void CopyOut(std::span<const Complex> work, std::int3
   for (std::int32_t i = 1; i <= n; ++i) x.set(i, work[i - 1]);
 }
 
-// Rejections of a routine that reads NB branches and N node voltages.
-struct BranchRejections {
+// Rejections of a routine that computes branch flows from NB branches and N
+// node voltages (NB is checked before N; the network checks of assembly/
+// check N first and name their table NetworkRejections).
+struct BranchFlowRejections {
   Message too_many_branches; // I1 = NB
   Message too_many_nodes;    // I1 = N
   Message node_out_of_range; // I1 = branch, I2 = end, I3 = node, I4 = N
 };
 
+// The rejection table of Sg and StruiKV, which check the same arguments.
+inline constexpr BranchFlowRejections kBranchFlowRejections{
+    {1, frame::kCapacityText<"NB = %(I1) must not exceed {}.", kMaxBranches>},
+    {2, frame::kCapacityText<"N = %(I1) must not exceed {}.", kMaxNodes>},
+    {3, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."},
+};
+
 // NB within the branch capacity, N within the node capacity, and, for
 // branches 1..NB (first ends, then second ends), every end
 // node in 1..N. Stops at the first offence. NB <= 0 checks no node.
-inline bool CheckBranchArguments(ErrorModule &err, std::string_view routine, const BranchRejections &table,
-                                 std::int32_t nb, std::int32_t n, const std::int32_t *nodes) {
+inline bool CheckBranchArguments(ErrorModule &err, std::string_view routine,
+                                 const BranchFlowRejections &table, std::int32_t nb, std::int32_t n,
+                                 const std::int32_t *nodes) {
   frame::ArgumentGuard guard(err, routine);
   if (!guard.reject_if(nb > kMaxBranches, table.too_many_branches, {nb})) return guard.passed();
   if (!guard.reject_if(n > kMaxNodes, table.too_many_nodes, {n})) return guard.passed();
@@ -65,7 +76,7 @@ using BranchKernel = void (*)(std::int32_t nb, const BranchData &branches, std::
 // The adapter of Sg and StruiKV: checks, copies V(1..N) and branches 1..NB,
 // runs the kernel and writes its two results for branches 1..NB. NB <= 0
 // writes nothing.
-inline void RunBranchRoutine(std::string_view routine, const BranchRejections &table,
+inline void RunBranchRoutine(std::string_view routine, const BranchFlowRejections &table,
                              BranchRoutineStorage &st, BranchKernel kernel, std::int32_t nb, std::int32_t n,
                              const float *z, const float *ya, const float *yb, const std::int32_t *nodes,
                              const float *v, float *out1, float *out2) {

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <span>
 
+#include "orvek/fault_values.hpp"
 #include "support/complex.hpp"
 
 namespace orvek::sequence {
@@ -102,11 +103,11 @@ inline EndCurrents BranchEndCurrents(Complex vk, Complex vm, Complex z, Complex 
   return {cadd(series, cmul(vk, ya)), csub(series, cmul(vm, yb))};
 }
 
-// Branch data of nb branches, each span at least nb long; node1/node2 hold
+// Branch data of nb branches, each span at least nb long; from/to hold
 // the 1-based end nodes, every one indexing v.
 struct BranchData {
   std::span<const Complex> z, ya, yb;
-  std::span<const std::int32_t> node1, node2;
+  std::span<const std::int32_t> from, to;
 };
 
 // IE1 and IE2 of branches 0..nb-1 from the node voltages v. nb <= 0 writes
@@ -150,13 +151,8 @@ Complex SourceVoltage(Complex v, Complex s, float x);
 // Solid fault at one node
 // ---------------------------------------------------------------------------
 
-// Fault-type codes; any other code is treated as three-phase.
-enum FaultType : std::int32_t {
-  kThreePhase = 1,
-  kPhaseToPhase = 2,
-  kTwoPhaseToEarth = 3,
-  kSinglePhaseToEarth = 4,
-};
+// FaultType (any other code is treated as three-phase) and FaultCurrents
+// are the native interface's, from orvek/fault_values.hpp.
 
 // √3, the current-scale numerator and the zero threshold, as single values.
 inline constexpr float kSqrt3 = 1.7320508f;
@@ -168,10 +164,6 @@ inline constexpr float kZeroThreshold = 0.003f;
 inline bool BelowZeroThreshold(Complex x, float scale) {
   return static_cast<double>(cabs(x)) * static_cast<double>(scale) < static_cast<double>(kZeroThreshold);
 }
-
-struct FaultCurrents {
-  Complex i0, i1, i2;
-};
 
 // Storage of one fault computation over nodes 1..n (spans at least n long).
 // z0/z1/z2 hold on entry the impedance columns to the fault node and on

@@ -3,11 +3,13 @@
 // node voltages. Writes S(1..N, 1..2) (leading dimension 1000). The index
 // array is checked (pointers ascending from N + 2, at most 10000 positions,
 // columns in 1..N) before anything is read through it.
+// Work storage: this file's copies of SA and V, and the powers.
 #include <cstdint>
 #include <span>
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "frame/views.hpp"
 #include "orvek/orvek.h"
 #include "topology/dense.hpp"
@@ -16,16 +18,22 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "MNOZI";
-constexpr Message kTooManyNodes{1, "N = %(I1) must not exceed 1000."};
+constexpr Message kTooManyNodes{
+    1, orvek::frame::kCapacityText<"N = %(I1) must not exceed {}.", orvek::kMaxNodes>};
 constexpr Message kFirstPointer{2, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
 constexpr Message kPointerOrder{3, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
 constexpr Message kTooManyPositions{
-    4, "IJA(N+1) - 1 = %(I1) stored positions exceed the 10000 positions of SA."};
+    4, orvek::frame::kCapacityText<"IJA(N+1) - 1 = %(I1) stored positions exceed the {} positions of SA.",
+                                   orvek::kMaxNonzeros>};
 constexpr Message kColumnOutOfRange{5, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 
-Complex values[kMaxNonzeros];
-Complex voltages[kMaxNodes];
-Complex powers[kMaxNodes]; // the currents first
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  Complex values[kMaxNonzeros];
+  Complex voltages[kMaxNodes];
+  Complex powers[kMaxNodes]; // the currents first
+};
+Storage storage;
 
 bool CheckArguments(ErrorModule &err, std::int32_t n, const std::int32_t *ija) {
   frame::ArgumentGuard guard(err, kRoutine);
@@ -55,12 +63,12 @@ extern "C" ORVEK_API void ORVEK_CALL MNOZI(const float *SA, const int32_t *IJA, 
   if (!CheckArguments(errors(), n, IJA)) return;
   const std::int32_t positions = IJA[n] - 1;
   const frame::SplitComplexIn<kLdNonzero> sa(SA);
-  for (std::int32_t k = 1; k <= positions; ++k) values[k - 1] = sa(k);
+  for (std::int32_t k = 1; k <= positions; ++k) storage.values[k - 1] = sa(k);
   const auto nodes = static_cast<std::size_t>(n);
-  SparsePowerProduct(n, std::span<const Complex>(values, static_cast<std::size_t>(positions)),
+  SparsePowerProduct(n, std::span<const Complex>(storage.values, static_cast<std::size_t>(positions)),
                      std::span<const std::int32_t>(IJA, static_cast<std::size_t>(positions)),
                      std::span<const float>(VM, nodes), std::span<const float>(VA, nodes),
-                     std::span<Complex>(voltages, nodes), std::span<Complex>(powers, nodes));
+                     std::span<Complex>(storage.voltages, nodes), std::span<Complex>(storage.powers, nodes));
   const frame::SplitComplexOut<kLdNode> s(S);
-  for (std::int32_t i = 1; i <= n; ++i) s.set(i, powers[i - 1]);
+  for (std::int32_t i = 1; i <= n; ++i) s.set(i, storage.powers[i - 1]);
 }

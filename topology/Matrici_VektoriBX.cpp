@@ -4,11 +4,13 @@
 // off-nominal ratio T at the first end. Reads Z(5000,2) (R, X), T(5000),
 // NODES(5000,2) rows 1..NB; writes IROW1/JCOL1/VAL1(1..NZ1), NZ1 and
 // IROW2/JCOL2/VAL2(1..NZ2), NZ2.
+// Work storage: this file's branch order.
 #include <cstdint>
 #include <span>
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "support/counts.hpp"
 #include "topology/fast_decoupled.hpp"
@@ -17,16 +19,22 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "Matrici_VektoriBX";
-constexpr Message kTooManyBranches{1, "NB = %(I1) must not exceed 5000."};
+constexpr Message kTooManyBranches{
+    1, orvek::frame::kCapacityText<"NB = %(I1) must not exceed {}.", orvek::kMaxBranches>};
 constexpr Message kTooManyNodes{
-    2, "N = %(I1) must not exceed 46340, the largest node count whose branch keys fit in 32 bits."};
+    2, orvek::frame::kCapacityText<
+           "N = %(I1) must not exceed {}, the largest node count whose branch keys fit in 32 bits.",
+           orvek::kMaxKeyedOrder>};
 constexpr Message kNpqOutOfRange{3, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
-constexpr Message kNodeOutOfRange{4,
-                                           "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
+constexpr Message kNodeOutOfRange{4, "NODES(%(I1), %(I2)) = %(I3) must lie between 1 and N = %(I4)."};
 
-std::int32_t order_perm[kMaxBranches];
-std::int32_t order_key[kMaxBranches];
-std::int32_t order_skey[kMaxBranches];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  std::int32_t order_perm[kMaxBranches];
+  std::int32_t order_key[kMaxBranches];
+  std::int32_t order_skey[kMaxBranches];
+};
+Storage storage;
 
 bool CheckArguments(ErrorModule &err, std::int32_t n, std::int32_t npq, const std::int32_t *nodes,
                     std::int32_t nb) {
@@ -51,7 +59,7 @@ extern "C" ORVEK_API void ORVEK_CALL Matrici_VektoriBX(const int32_t *N, const i
   const std::int32_t n = *N, npq = *NPQ, nb = *NB;
   ErrorModule &err = errors();
   if (!CheckArguments(err, n, npq, NODES, nb)) return;
-  const auto branches = static_cast<std::size_t>(nb >= 1 ? nb : 0);
+  const std::size_t branches = Size(nb);
   const DecoupledBranches data{
       std::span<const float>(Z, branches), std::span<const float>(Z + kLdBranch, branches),
       std::span<const float>(T, branches), std::span<const std::int32_t>(NODES, branches),
@@ -61,7 +69,7 @@ extern "C" ORVEK_API void ORVEK_CALL Matrici_VektoriBX(const int32_t *N, const i
   const std::size_t room2 = static_cast<std::size_t>(npq) + 2 * branches;
   assembly::TripletList<float> first{{IROW1, room1}, {JCOL1, room1}, {VAL1, room1}, 0};
   assembly::TripletList<float> second{{IROW2, room2}, {JCOL2, room2}, {VAL2, room2}, 0};
-  const assembly::BranchOrder order{order_perm, order_key, order_skey};
+  const assembly::BranchOrder order{storage.order_perm, storage.order_key, storage.order_skey};
   BuildFastDecoupled(err, n, npq, data, nb, first, second, order);
   *NZ1 = first.nz;
   *NZ2 = second.nz;

@@ -10,6 +10,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "topology/ordering.hpp"
 
@@ -20,38 +21,45 @@ constexpr std::string_view kRoutine = "MultiPodred";
 
 constexpr Message kNodesTooFew{1, "N = %(I1) must be at least 1."};
 constexpr Message kNodesTooMany{
-    2,
-    "N = %(I1) must not exceed 6000: with at most 5000 branches more nodes form more than 1000 components."};
+    2, orvek::frame::kCapacityText<
+           "N = %(I1) must not exceed {}: with at most {} branches more nodes form more than {} components.",
+           orvek::kMaxOrderedNodes, orvek::kMaxBranches, orvek::kMaxComponents>};
 constexpr Message kFirstPointer{3, "IJA(1) = %(I1) must equal N + 2 = %(I2)."};
 constexpr Message kPointerOrder{4, "IJA(%(I1)) = %(I2) must not be less than IJA(%(I3)) = %(I4)."};
 constexpr Message kListsTooLong{
-    5,
-    "The lists hold IJA(N+1) - IJA(1) = %(I1) entries; at most 10000, two for each of 5000 branches, fit."};
+    5, orvek::frame::kCapacityText<
+           "The lists hold IJA(N+1) - IJA(1) = %(I1) entries; at most {}, two for each of {} branches, fit.",
+           2 * orvek::kMaxBranches, orvek::kMaxBranches>};
 constexpr Message kNeighbourOutOfRange{6, "IJA(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kBranchOutOfRange{
     7, "IBR(%(I1)) = %(I2) must lie between 1 and NB = %(I3), half the number of list entries."};
 constexpr Message kBranchCount{
     8, "Branch %(I1) occurs %(I2) times in IBR; every branch must occur exactly twice, once at each end."};
-constexpr Message kUnmatchedEntry{
-    9,
-    "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
-    "of node %(I2)."};
+constexpr Message kUnmatchedEntry{9, "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) "
+                                     "has no matching entry in the list "
+                                     "of node %(I2)."};
 constexpr Message kTooManyComponents{
-    10, "The network of N = %(I1) nodes and NB = %(I2) branches has more than 1000 components."};
+    10, orvek::frame::kCapacityText<
+            "The network of N = %(I1) nodes and NB = %(I2) branches has more than {} components.",
+            orvek::kMaxComponents>};
 
 // Work storage: the ordering is formed here first.
-std::int32_t work_ord[kMaxOrderedNodes];
-std::int32_t work_par[kMaxOrderedNodes];
-std::int32_t work_bl[kMaxBranches];
-std::int32_t work_cnt_nodes[kMaxComponents];
-std::int32_t work_cnt_branches[kMaxComponents];
-std::int32_t pending_chords[kMaxBranches];
-std::int32_t branch_count[kMaxBranches]; // occurrences of each branch in IBR
-// Markers of the ordering (index = node or branch number): without them the
-// membership scans cost seconds for a thousand components of a few nodes.
-std::int32_t node_marks[kMaxOrderedNodes + 1];
-std::int32_t tree_marks[kMaxBranches + 1];
-std::int32_t chord_marks[kMaxBranches + 1];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  std::int32_t ord[kMaxOrderedNodes];
+  std::int32_t par[kMaxOrderedNodes];
+  std::int32_t bl[kMaxBranches];
+  std::int32_t cnt_nodes[kMaxComponents];
+  std::int32_t cnt_branches[kMaxComponents];
+  std::int32_t pending_chords[kMaxBranches];
+  std::int32_t branch_count[kMaxBranches]; // occurrences of each branch in IBR
+  // Markers of the ordering (index = node or branch number): without them the
+  // membership scans cost seconds for a thousand components of a few nodes.
+  std::int32_t node_marks[kMaxOrderedNodes + 1];
+  std::int32_t tree_marks[kMaxBranches + 1];
+  std::int32_t chord_marks[kMaxBranches + 1];
+};
+Storage storage;
 
 // Checks that the lists are what MAUX gives for some branch table over nodes
 // 1..N; returns NB (half the entries) through nb.
@@ -70,13 +78,14 @@ bool CheckLists(frame::ArgumentGuard &guard, std::int32_t n, const std::int32_t 
   const std::int32_t first = n + 2, last = IJA(n + 1) - 1;
   for (std::int32_t k = first; k <= last; ++k)
     if (!guard.reject_if(IJA(k) < 1 || IJA(k) > n, kNeighbourOutOfRange, {k, IJA(k), n})) return false;
-  for (std::int32_t b = 1; b <= nb; ++b) branch_count[b - 1] = 0;
+  for (std::int32_t b = 1; b <= nb; ++b) storage.branch_count[b - 1] = 0;
   for (std::int32_t k = first; k <= last; ++k) {
     if (!guard.reject_if(IBR(k) < 1 || IBR(k) > nb, kBranchOutOfRange, {k, IBR(k), nb})) return false;
-    ++branch_count[IBR(k) - 1];
+    ++storage.branch_count[IBR(k) - 1];
   }
   for (std::int32_t b = 1; b <= nb; ++b)
-    if (!guard.reject_if(branch_count[b - 1] != 2, kBranchCount, {b, branch_count[b - 1]})) return false;
+    if (!guard.reject_if(storage.branch_count[b - 1] != 2, kBranchCount, {b, storage.branch_count[b - 1]}))
+      return false;
   // Every entry u -> v of branch b has its partner v -> u of branch b at
   // another position (for a self-loop, the other entry in the same list).
   for (std::int32_t u = 1; u <= n; ++u) {
@@ -108,29 +117,30 @@ extern "C" ORVEK_API void ORVEK_CALL MultiPodred(const int32_t *N, const int32_t
   }
   const auto list_end = static_cast<std::size_t>(IJA[n] - 1);
   std::int32_t nc = 0;
-  const OrderingOutput out{std::span<std::int32_t>(work_ord, static_cast<std::size_t>(n)),
-                           std::span<std::int32_t>(work_par, static_cast<std::size_t>(n)),
-                           std::span<std::int32_t>(work_bl, static_cast<std::size_t>(nb)),
-                           work_cnt_nodes,
-                           work_cnt_branches,
+  const OrderingOutput out{std::span<std::int32_t>(storage.ord, static_cast<std::size_t>(n)),
+                           std::span<std::int32_t>(storage.par, static_cast<std::size_t>(n)),
+                           std::span<std::int32_t>(storage.bl, static_cast<std::size_t>(nb)),
+                           storage.cnt_nodes,
+                           storage.cnt_branches,
                            nc};
-  const OrderingMarks marks{std::span<std::int32_t>(node_marks, static_cast<std::size_t>(n) + 1),
-                            std::span<std::int32_t>(tree_marks, static_cast<std::size_t>(nb) + 1),
-                            std::span<std::int32_t>(chord_marks, static_cast<std::size_t>(nb) + 1)};
-  const bool fits = OrderByComponent(n, std::span<const std::int32_t>(IJA, list_end),
-                                     std::span<const std::int32_t>(IBR, list_end), out, pending_chords, &marks);
+  const OrderingMarks marks{std::span<std::int32_t>(storage.node_marks, static_cast<std::size_t>(n) + 1),
+                            std::span<std::int32_t>(storage.tree_marks, static_cast<std::size_t>(nb) + 1),
+                            std::span<std::int32_t>(storage.chord_marks, static_cast<std::size_t>(nb) + 1)};
+  const bool fits =
+      OrderByComponent(n, std::span<const std::int32_t>(IJA, list_end),
+                       std::span<const std::int32_t>(IBR, list_end), out, storage.pending_chords, &marks);
   if (!guard.reject_if(!fits, kTooManyComponents, {n, nb}) || !guard.passed()) return;
 
   // Copy out; PAR keeps the host's values at the root of every component.
-  const std::int32_t listed = work_cnt_branches[nc - 1];
-  for (std::int32_t i = 0; i < n; ++i) ORD[i] = work_ord[i];
-  for (std::int32_t k = 0; k < listed; ++k) BL[k] = work_bl[k];
+  const std::int32_t listed = storage.cnt_branches[nc - 1];
+  for (std::int32_t i = 0; i < n; ++i) ORD[i] = storage.ord[i];
+  for (std::int32_t k = 0; k < listed; ++k) BL[k] = storage.bl[k];
   std::int32_t root = 0; // 0-based position of the current component's root
   for (std::int32_t g = 1; g <= nc; ++g) {
-    for (std::int32_t i = root + 1; i < work_cnt_nodes[g - 1]; ++i) PAR[i] = work_par[i];
-    root = work_cnt_nodes[g - 1];
-    CNT[g - 1] = work_cnt_nodes[g - 1];
-    CNT[kMaxComponents + g - 1] = work_cnt_branches[g - 1];
+    for (std::int32_t i = root + 1; i < storage.cnt_nodes[g - 1]; ++i) PAR[i] = storage.par[i];
+    root = storage.cnt_nodes[g - 1];
+    CNT[g - 1] = storage.cnt_nodes[g - 1];
+    CNT[kMaxComponents + g - 1] = storage.cnt_branches[g - 1];
   }
   *NC = nc;
 }

@@ -1,6 +1,7 @@
 // OdrediPe: real power injected at every node, P = Re(V conj(Y V)), from a
 // dense admittance matrix GR + j GI (leading dimension 100, N <= 100) and
 // polar node voltages. Writes P(1..N).
+// Work storage: this file's DensePowerWork.
 #include <cstdint>
 
 #include "orvek/orvek.h"
@@ -10,7 +11,7 @@
 namespace orvek::topology {
 namespace {
 constexpr std::string_view kRoutine = "OdrediPe";
-DensePowerWork work;
+DensePowerWork storage;
 } // namespace
 } // namespace orvek::topology
 
@@ -19,11 +20,6 @@ extern "C" ORVEK_API void ORVEK_CALL OdrediPe(const int32_t *N, const float *GR,
   using namespace orvek;
   using namespace orvek::topology;
   const std::int32_t n = *N;
-  if (!CheckDenseOrder(errors(), kRoutine, n)) return;
-  if (n < 1) return;
-  const auto nodes = static_cast<std::size_t>(n);
-  DensePowerInjections(n, CopyDenseMatrix(n, GR, GI, work), std::span<const float>(VM, nodes),
-                       std::span<const float>(VA, nodes), std::span<Complex>(work.v, nodes),
-                       std::span<Complex>(work.cur, nodes), std::span<Complex>(work.s, nodes));
-  for (std::int32_t i = 0; i < n; ++i) P[i] = work.s[i].re;
+  if (!RunDensePower(kRoutine, n, GR, GI, VM, VA, storage)) return;
+  for (std::int32_t i = 0; i < n; ++i) P[i] = storage.s[i].re;
 }

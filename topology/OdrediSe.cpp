@@ -2,6 +2,7 @@
 // dense admittance matrix GR + j GI (leading dimension 100, N <= 100) and
 // polar node voltages. Writes P(1..N), Q(1..N) and CI(1..N, 1..2) (leading
 // dimension 100).
+// Work storage: this file's DensePowerWork.
 #include <cstdint>
 
 #include "orvek/orvek.h"
@@ -11,7 +12,7 @@
 namespace orvek::topology {
 namespace {
 constexpr std::string_view kRoutine = "OdrediSe";
-DensePowerWork work;
+DensePowerWork storage;
 } // namespace
 } // namespace orvek::topology
 
@@ -21,16 +22,11 @@ extern "C" ORVEK_API void ORVEK_CALL OdrediSe(const int32_t *N, const float *GR,
   using namespace orvek;
   using namespace orvek::topology;
   const std::int32_t n = *N;
-  if (!CheckDenseOrder(errors(), kRoutine, n)) return;
-  if (n < 1) return;
-  const auto nodes = static_cast<std::size_t>(n);
-  DensePowerInjections(n, CopyDenseMatrix(n, GR, GI, work), std::span<const float>(VM, nodes),
-                       std::span<const float>(VA, nodes), std::span<Complex>(work.v, nodes),
-                       std::span<Complex>(work.cur, nodes), std::span<Complex>(work.s, nodes));
+  if (!RunDensePower(kRoutine, n, GR, GI, VM, VA, storage)) return;
   const frame::SplitComplexOut<kLdDense> ci(CI);
   for (std::int32_t i = 1; i <= n; ++i) {
-    ci.set(i, work.cur[i - 1]);
-    P[i - 1] = work.s[i - 1].re;
-    Q[i - 1] = work.s[i - 1].im;
+    ci.set(i, storage.cur[i - 1]);
+    P[i - 1] = storage.s[i - 1].re;
+    Q[i - 1] = storage.s[i - 1].im;
   }
 }

@@ -10,6 +10,7 @@
 
 #include "frame/argument_guard.hpp"
 #include "frame/capacities.hpp"
+#include "frame/capacity_text.hpp"
 #include "orvek/orvek.h"
 #include "topology/component_records.hpp"
 #include "topology/ordering.hpp"
@@ -18,20 +19,35 @@ namespace orvek::topology {
 namespace {
 
 constexpr std::string_view kRoutine = "ZapisiPodredeno";
-constexpr Message kTooManyComponents{1, "NC = %(I1) must not exceed 50."};
+constexpr Message kTooManyComponents{
+    1, orvek::frame::kCapacityText<"NC = %(I1) must not exceed {}.", orvek::kMaxComponentRecords>};
 constexpr Message kNodeCount{
-    2, "Component %(I1) has CNT(%(I1), 1) - CNT(%(I2), 1) = %(I3) nodes; it must have between 1 and 1000."};
+    2, orvek::frame::kCapacityText<
+           "Component %(I1) has CNT(%(I1), 1) - CNT(%(I2), 1) = %(I3) nodes; it must have between 1 and {}.",
+           orvek::topology::kMaxRecordNodes>};
 constexpr Message kBranchCount{
-    3,
-    "Component %(I1) has CNT(%(I1), 2) - CNT(%(I2), 2) = %(I3) branches; it must have between 0 and 1000."};
-constexpr Message kChordCount{4, "Component %(I1) has %(I2) chords; it must have at most 150."};
+    3, orvek::frame::kCapacityText<"Component %(I1) has CNT(%(I1), 2) - CNT(%(I2), 2) = %(I3) branches; it "
+                                   "must have between 0 and {}.",
+                                   orvek::topology::kMaxRecordBranches>};
+constexpr Message kChordCount{
+    4, orvek::frame::kCapacityText<"Component %(I1) has %(I2) chords; it must have at most {}.",
+                                   orvek::kMaxChordsPerRecord>};
 constexpr Message kChordOutOfRange{
-    5, "BL(%(I1)) = %(I2), a chord of component %(I3), must lie between 1 and 5000."};
+    5,
+    orvek::frame::kCapacityText<"BL(%(I1)) = %(I2), a chord of component %(I3), must lie between 1 and {}.",
+                                orvek::kMaxBranches>};
 constexpr Message kNodeTotal{
-    6, "CNT(%(I1), 1) = %(I2) must not exceed 6000, the length of ORD and PAR."};
-constexpr Message kBranchTotal{7, "CNT(%(I1), 2) = %(I2) must not exceed 5000, the length of BL."};
+    6, orvek::frame::kCapacityText<"CNT(%(I1), 1) = %(I2) must not exceed {}, the length of ORD and PAR.",
+                                   orvek::kMaxOrderedNodes>};
+constexpr Message kBranchTotal{
+    7, orvek::frame::kCapacityText<"CNT(%(I1), 2) = %(I2) must not exceed {}, the length of BL.",
+                                   orvek::kMaxBranches>};
 
-ComponentRecord records[kMaxComponentRecords];
+// This routine's static work storage (the one pattern: frame/capacities.hpp).
+struct Storage {
+  ComponentRecord records[kMaxComponentRecords];
+};
+Storage storage;
 
 // Node and branch counts of component g from the cumulative counts, wide so
 // that no difference of host values can overflow.
@@ -78,7 +94,7 @@ bool CheckArguments(ErrorModule &err, const std::int32_t *cnt, const std::int32_
 } // namespace
 
 const ComponentRecord &StoredComponentRecord(std::int32_t g) {
-  return records[g - 1];
+  return storage.records[g - 1];
 }
 
 } // namespace orvek::topology
@@ -94,7 +110,7 @@ extern "C" ORVEK_API void ORVEK_CALL ZapisiPodredeno(const int32_t *CNT, const i
     const Span64 c = ComponentSpan(CNT, g);
     const auto s0 = static_cast<std::int32_t>(c.s0), b0 = static_cast<std::int32_t>(c.b0);
     const auto nn = static_cast<std::int32_t>(c.nn), nbr = static_cast<std::int32_t>(c.nbr);
-    ComponentRecord &r = records[g - 1];
+    ComponentRecord &r = storage.records[g - 1];
     const ComponentRecordSpans spans{r.nn, r.nbr, r.nch, r.node, r.brn, r.end1, r.chp, r.end2};
     StoreComponent(s0, b0, nn, nbr, std::span<const std::int32_t>(ORD, static_cast<std::size_t>(s0 + nn)),
                    std::span<const std::int32_t>(BL, static_cast<std::size_t>(b0 + nbr)),

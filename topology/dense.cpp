@@ -1,4 +1,7 @@
-// Dense complex inversion, node power products and parallel admittance.
+// Dense complex inversion, node power products and parallel admittance
+// (contracts in dense.hpp): inputs and outputs are the caller's spans, a
+// dense matrix column by column with leading dimension n; no work storage of
+// its own.
 #include "topology/dense.hpp"
 
 #include "support/elementary.hpp"

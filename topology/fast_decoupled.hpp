@@ -23,8 +23,8 @@ struct DecoupledBranches {
   std::span<const float> r;
   std::span<const float> x;
   std::span<const float> t;
-  std::span<const std::int32_t> node1;
-  std::span<const std::int32_t> node2;
+  std::span<const std::int32_t> from;
+  std::span<const std::int32_t> to;
 };
 
 // Builds both lists (their spans must hold L + 2 * pairs entries). End nodes

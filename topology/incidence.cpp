@@ -26,13 +26,13 @@ bool SortIncidenceRows(ErrorModule &err, const IncidenceTable &table, std::int32
   return true;
 }
 
-void BuildIncidence(ErrorModule &err, std::int32_t n, std::span<const std::int32_t> node1,
-                    std::span<const std::int32_t> node2, std::int32_t nb, std::span<std::int32_t> ija,
+void BuildIncidence(ErrorModule &err, std::int32_t n, std::span<const std::int32_t> from,
+                    std::span<const std::int32_t> to, std::int32_t nb, std::span<std::int32_t> ija,
                     std::span<std::int32_t> ibr, const IncidenceWork &work) {
   const IncidenceTable &w = work.table;
   // Every branch gives a row at each of its ends.
   for (std::int32_t b = 1; b <= nb; ++b) {
-    const std::int32_t i = node1[b - 1], j = node2[b - 1];
+    const std::int32_t i = from[b - 1], j = to[b - 1];
     w.node[2 * b - 2] = i, w.neighbour[2 * b - 2] = j, w.branch[2 * b - 2] = b;
     w.node[2 * b - 1] = j, w.neighbour[2 * b - 1] = i, w.branch[2 * b - 1] = b;
   }

@@ -38,13 +38,13 @@ bool SortIncidenceRows(ErrorModule &err, const IncidenceTable &table, std::int32
                        std::span<std::int32_t> temp);
 
 // Builds the adjacency lists of NB branches over nodes 1..N into
-// ija/ibr (N + 1 + 2*NB elements; ibr(1..N+1) is not written). node1/node2
+// ija/ibr (N + 1 + 2*NB elements; ibr(1..N+1) is not written). from/to
 // hold the end nodes of branches 1..NB, all in 1..N (the caller's contract).
 // The pointers depend only on the branches: a node that ends no branch gets
 // an empty list wherever it lies, whatever ija held before. With NB < 1 the
 // key sort reports its length error and nothing is written.
-void BuildIncidence(ErrorModule &err, std::int32_t n, std::span<const std::int32_t> node1,
-                    std::span<const std::int32_t> node2, std::int32_t nb, std::span<std::int32_t> ija,
+void BuildIncidence(ErrorModule &err, std::int32_t n, std::span<const std::int32_t> from,
+                    std::span<const std::int32_t> to, std::int32_t nb, std::span<std::int32_t> ija,
                     std::span<std::int32_t> ibr, const IncidenceWork &work);
 
 } // namespace orvek::topology

@@ -1,4 +1,7 @@
-// Breadth-first ordering by connected component and the component records.
+// Breadth-first ordering by connected component and the component records
+// (contracts in ordering.hpp): from the adjacency lists of MAUX, the
+// ordering ORD/PAR/BL/CNT and one record per component; the marker arrays and
+// the pending-chord list are work storage lent by the caller.
 #include "topology/ordering.hpp"
 
 #include <algorithm>
@@ -14,84 +17,109 @@ bool Among(std::span<const std::int32_t> list, std::int32_t first, std::int32_t 
   return false;
 }
 
-// One ordering walk. n: nodes ordered; nb: branches listed; s0, b0: their
-// values when the current component began; q: position in ORD of the node
-// being scanned, p: its position within the component; np: pending chords.
-// Membership in the current component (nodes, tree branches, pending chords)
-// and the lowest node not ordered in any component: the marker form records
-// the component number where the scans would find the entry. Nodes are only
-// ever added, so the lowest unordered node never decreases.
-struct OrderingWalk {
-  std::int32_t n_nodes;
-  std::span<const std::int32_t> ija;
-  std::span<const std::int32_t> ibr;
-  const OrderingOutput &out;
-  std::span<std::int32_t> pend;
-  const OrderingMarks *marks;
-  std::int32_t s0 = 0, b0 = 0, nb = 0, np = 0, n = 1, q = 1, p = 0;
-  std::int32_t lowest_unordered = 1;
-
-  bool NodeInComponent(std::int32_t v) const {
-    return marks != nullptr ? marks->node[static_cast<std::size_t>(v)] == out.nc : Among(out.ord, s0 + 1, n, v);
-  }
-  bool TreeListed(std::int32_t br) const {
-    return marks != nullptr ? marks->tree[static_cast<std::size_t>(br)] == out.nc : Among(out.bl, b0 + 1, nb, br);
-  }
-  bool ChordPending(std::int32_t br) const {
-    return marks != nullptr ? marks->chord[static_cast<std::size_t>(br)] == out.nc : Among(pend, 1, np, br);
-  }
-  // Appends node v to ORD (and marks it in the current component).
-  void OrderNode(std::int32_t v) {
-    out.ord[n - 1] = v;
-    if (marks != nullptr) marks->node[static_cast<std::size_t>(v)] = out.nc;
-  }
-  bool CloseComponent() const {
-    if (out.nc > static_cast<std::int32_t>(out.cnt_nodes.size())) return false;
-    out.cnt_nodes[out.nc - 1] = n;
-    out.cnt_branches[out.nc - 1] = nb;
-    return true;
+// One breadth-first walk over the components, in the order of the lists:
+// n nodes ordered, nb branches listed, s0/b0 their values when the current
+// component began, np chords pending. Membership in the current component
+// (nodes, tree branches, pending chords) is a scan of those lists or, with
+// marks, a lookup of the component number recorded where the scan would find
+// the entry; the answers, and so the ordering, are the same.
+class ComponentWalk {
+public:
+  ComponentWalk(std::int32_t n_nodes, std::span<const std::int32_t> ija, std::span<const std::int32_t> ibr,
+                const OrderingOutput &out, std::span<std::int32_t> pend, const OrderingMarks *marks)
+      : n_nodes_(n_nodes), ija_(ija), ibr_(ibr), out_(out), pend_(pend), marks_(marks) {
+    if (marks_ != nullptr) {
+      std::fill(marks_->node.begin(), marks_->node.end(), 0);
+      std::fill(marks_->tree.begin(), marks_->tree.end(), 0);
+      std::fill(marks_->chord.begin(), marks_->chord.end(), 0);
+    }
+    out_.nc = 1;
   }
 
-  // Scan node c: a neighbour not yet in the component is reached by a tree
-  // branch; any other branch not seen before in this component is a chord.
-  void ScanNode(std::int32_t c) {
-    for (std::int32_t k = ija[c - 1]; k <= ija[c] - 1; ++k) {
-      const std::int32_t v = ija[k - 1], br = ibr[k - 1];
+  std::int32_t ordered() const { return n_; }
+  std::int32_t component_start() const { return s0_; }
+
+  // Appends node v to the ordering and to the current component.
+  void AddNode(std::int32_t v) {
+    ++n_;
+    out_.ord[n_ - 1] = v;
+    if (marks_ != nullptr) marks_->node[Index(v)] = out_.nc;
+  }
+
+  // Scans node c at position p within its component: a neighbour not yet in
+  // the component is reached by a tree branch; any other branch not seen
+  // before in this component is a chord.
+  void ScanNode(std::int32_t c, std::int32_t p) {
+    for (std::int32_t k = ija_[c - 1]; k <= ija_[c] - 1; ++k) {
+      const std::int32_t v = ija_[k - 1], br = ibr_[k - 1];
       if (!NodeInComponent(v)) {
-        ++n;
-        OrderNode(v);
-        out.par[n - 1] = p;
-        ++nb;
-        out.bl[nb - 1] = br;
-        if (marks != nullptr) marks->tree[static_cast<std::size_t>(br)] = out.nc;
+        AddNode(v);
+        out_.par[n_ - 1] = p;
+        ++nb_;
+        out_.bl[nb_ - 1] = br;
+        if (marks_ != nullptr) marks_->tree[Index(br)] = out_.nc;
       } else if (!TreeListed(br) && !ChordPending(br)) {
-        ++np;
-        pend[np - 1] = br;
-        if (marks != nullptr) marks->chord[static_cast<std::size_t>(br)] = out.nc;
+        ++np_;
+        pend_[np_ - 1] = br;
+        if (marks_ != nullptr) marks_->chord[Index(br)] = out_.nc;
       }
     }
   }
 
   // The component is exhausted: its chords follow its tree branches.
-  void ListPendingChords() {
-    for (std::int32_t l = 1; l <= np; ++l) out.bl[nb + l - 1] = pend[l - 1];
-    nb += np;
-    np = 0;
+  void AppendChords() {
+    for (std::int32_t l = 1; l <= np_; ++l) out_.bl[nb_ + l - 1] = pend_[l - 1];
+    nb_ += np_;
+    np_ = 0;
   }
 
-  // The next component starts at the lowest node number not yet ordered
-  // (without marks each candidate is tested against every node ordered);
-  // 0 when every node is ordered.
-  std::int32_t NextRoot() {
-    if (marks != nullptr) {
-      while (lowest_unordered <= n_nodes && marks->node[static_cast<std::size_t>(lowest_unordered)] != 0)
-        ++lowest_unordered;
-      return lowest_unordered <= n_nodes ? lowest_unordered : 0;
+  // Records the cumulative counts of component nc; false when CNT is full.
+  bool RecordCounts() {
+    if (out_.nc > static_cast<std::int32_t>(out_.cnt_nodes.size())) return false;
+    out_.cnt_nodes[out_.nc - 1] = n_;
+    out_.cnt_branches[out_.nc - 1] = nb_;
+    return true;
+  }
+
+  void StartComponent() {
+    s0_ = n_;
+    b0_ = nb_;
+    ++out_.nc;
+  }
+
+  // The lowest node number not yet ordered, 0 when there is none (without
+  // marks each candidate is tested against every node ordered; with them,
+  // since nodes are only ever added, the lowest never decreases).
+  std::int32_t LowestUnordered() {
+    if (marks_ != nullptr) {
+      while (lowest_unordered_ <= n_nodes_ && marks_->node[Index(lowest_unordered_)] != 0)
+        ++lowest_unordered_;
+      return lowest_unordered_ <= n_nodes_ ? lowest_unordered_ : 0;
     }
-    for (std::int32_t cand = 1; cand <= n_nodes; ++cand)
-      if (!Among(out.ord, 1, n, cand)) return cand;
+    for (std::int32_t cand = 1; cand <= n_nodes_; ++cand)
+      if (!Among(out_.ord, 1, n_, cand)) return cand;
     return 0;
   }
+
+private:
+  static std::size_t Index(std::int32_t v) { return static_cast<std::size_t>(v); }
+  bool NodeInComponent(std::int32_t v) const {
+    return marks_ != nullptr ? marks_->node[Index(v)] == out_.nc : Among(out_.ord, s0_ + 1, n_, v);
+  }
+  bool TreeListed(std::int32_t br) const {
+    return marks_ != nullptr ? marks_->tree[Index(br)] == out_.nc : Among(out_.bl, b0_ + 1, nb_, br);
+  }
+  bool ChordPending(std::int32_t br) const {
+    return marks_ != nullptr ? marks_->chord[Index(br)] == out_.nc : Among(pend_, 1, np_, br);
+  }
+
+  std::int32_t n_nodes_;
+  std::span<const std::int32_t> ija_, ibr_;
+  const OrderingOutput &out_;
+  std::span<std::int32_t> pend_;
+  const OrderingMarks *marks_;
+  std::int32_t n_ = 0, nb_ = 0, s0_ = 0, b0_ = 0, np_ = 0;
+  std::int32_t lowest_unordered_ = 1;
 };
 
 } // namespace
@@ -99,43 +127,37 @@ struct OrderingWalk {
 bool OrderByComponent(std::int32_t n_nodes, std::span<const std::int32_t> ija,
                       std::span<const std::int32_t> ibr, const OrderingOutput &out,
                       std::span<std::int32_t> pend, const OrderingMarks *marks) {
-  OrderingWalk walk{n_nodes, ija, ibr, out, pend, marks};
-  out.nc = 1;
-  if (marks != nullptr) {
-    std::fill(marks->node.begin(), marks->node.end(), 0);
-    std::fill(marks->tree.begin(), marks->tree.end(), 0);
-    std::fill(marks->chord.begin(), marks->chord.end(), 0);
-  }
-  walk.OrderNode(1);
-  std::int32_t c = 1;
+  ComponentWalk walk(n_nodes, ija, ibr, out, pend, marks);
+  // q: position in ORD of the node being scanned, c that node, p its
+  // position within the component.
+  walk.AddNode(1);
+  std::int32_t q = 1, p = 0, c = 1;
   for (;;) {
-    walk.ScanNode(c);
-    ++walk.q;
-    if (walk.q <= walk.n) {
-      c = out.ord[walk.q - 1];
-      walk.p = walk.q - walk.s0 - 1;
+    walk.ScanNode(c, p);
+    ++q;
+    if (q <= walk.ordered()) {
+      c = out.ord[q - 1];
+      p = q - walk.component_start() - 1;
       continue;
     }
-    walk.ListPendingChords();
-    if (walk.n >= n_nodes) return walk.CloseComponent();
-    walk.s0 = walk.n;
-    walk.b0 = walk.nb;
-    if (!walk.CloseComponent()) return false;
-    ++out.nc;
-    const std::int32_t r = walk.NextRoot();
-    if (r == 0) return walk.CloseComponent();
-    ++walk.n;
-    walk.OrderNode(r);
-    walk.p = 0;
+    walk.AppendChords();
+    if (walk.ordered() >= n_nodes) return walk.RecordCounts();
+    if (!walk.RecordCounts()) return false;
+    walk.StartComponent();
+    // The next component starts at the lowest node number not yet ordered.
+    const std::int32_t r = walk.LowestUnordered();
+    if (r == 0) return walk.RecordCounts();
+    walk.AddNode(r);
+    p = 0;
     c = r;
-    assert(walk.q == walk.n);
+    assert(q == walk.ordered());
   }
 }
 
 void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int32_t nbr,
                     std::span<const std::int32_t> ord, std::span<const std::int32_t> bl,
-                    std::span<const std::int32_t> par, std::span<const std::int32_t> node1,
-                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record,
+                    std::span<const std::int32_t> par, std::span<const std::int32_t> from,
+                    std::span<const std::int32_t> to, const ComponentRecordSpans &record,
                     const NodePositions *positions) {
   const std::int32_t nch = nbr + 1 - nn;
   record.nn = nn;
@@ -160,8 +182,8 @@ void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int3
   for (std::int32_t l = 1; l <= nch; ++l) {
     const std::int32_t b = record.brn[nn - 1 + l - 1];
     record.chp[l - 1] = nn - 1 + l;
-    record.end2[l - 1] = position_of(node2[b - 1]);
-    record.end1[nn - 1 + l - 1] = position_of(node1[b - 1]);
+    record.end2[l - 1] = position_of(to[b - 1]);
+    record.end1[nn - 1 + l - 1] = position_of(from[b - 1]);
   }
 }
 

@@ -71,14 +71,14 @@ struct NodePositions {
 
 // Fills the record of the component whose nodes are ord(s0+1..s0+nn) and
 // whose branches are bl(b0+1..b0+nbr); par gives the parent positions and
-// node1/node2 the end nodes of the network's branches (chords are looked up
+// from/to the end nodes of the network's branches (chords are looked up
 // there: by a scan of the component's nodes, the first match, or in the
 // index when one is lent). The caller ensures nn >= 1, nbr >= 0, the
-// record's room and that every chord number indexes node1/node2.
+// record's room and that every chord number indexes from/to.
 void StoreComponent(std::int32_t s0, std::int32_t b0, std::int32_t nn, std::int32_t nbr,
                     std::span<const std::int32_t> ord, std::span<const std::int32_t> bl,
-                    std::span<const std::int32_t> par, std::span<const std::int32_t> node1,
-                    std::span<const std::int32_t> node2, const ComponentRecordSpans &record,
+                    std::span<const std::int32_t> par, std::span<const std::int32_t> from,
+                    std::span<const std::int32_t> to, const ComponentRecordSpans &record,
                     const NodePositions *positions = nullptr);
 
 } // namespace orvek::topology

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "orvek/complex_value.hpp"
+#include "orvek/fault_values.hpp"
 
 namespace orvek {
 
@@ -274,18 +275,8 @@ template <class T> std::int64_t FillIn(const FactorSet<T> &f, const TripletMatri
 // Faults, branch and node quantities
 // ===========================================================================
 
-// Fault-type codes; any other code is a three-phase fault.
-enum FaultType : std::int32_t {
-  kThreePhase = 1,
-  kPhaseToPhase = 2,
-  kTwoPhaseToEarth = 3,
-  kSinglePhaseToEarth = 4,
-};
-
-// Sequence fault currents at the fault node.
-struct FaultCurrents {
-  Complex i0, i1, i2;
-};
+// FaultType (fault-type codes, any other code a three-phase fault) and
+// FaultCurrents (I0, I1, I2 at the fault node): orvek/fault_values.hpp.
 
 // A solid fault at node k (as NaponiKV): currents, and the sequence and
 // phase voltages of every node (n elements each).

@@ -1,8 +1,11 @@
-// Native admittance assembly: the branch order, stamps and row-indexed
-// conversion of the exported assembly routines, over vectors sized to the
-// network. Every argument is checked before a kernel runs; NB = 0 reaches
-// the key sort, whose length error is thrown as it would stop the export.
+// Native admittance assembly (AssembleAdmittance, AssembleTriplets): the
+// assembly recipe of the exported assembly routines (assembly/admittance.hpp)
+// over vectors sized to the network, work storage from the workspace. Every
+// argument is checked before a kernel runs; NB = 0 reaches the key sort,
+// whose length error is thrown as it would stop the export.
 #include "native/native_internal.hpp"
+
+#include "frame/capacity_text.hpp"
 
 #include "assembly/accumulator.hpp"
 #include "assembly/admittance.hpp"
@@ -19,7 +22,9 @@ constexpr Message kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(
 constexpr Message kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kShuntSize{4, "%(L1) holds %(I1) values; it must hold NSH = %(I2), one per shunt."};
 constexpr Message kShuntNode{5, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Message kTooManyEntries{6, "NB = %(I1) branches and N = %(I2) nodes give more than 2147483647 entries."};
+constexpr Message kTooManyEntries{
+    6, orvek::frame::kCapacityText<"NB = %(I1) branches and N = %(I2) nodes give more than {} entries.",
+                                   INT32_MAX>};
 
 // N, the branch arrays and their ends; the shunts when given.
 void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32_t n, const BranchView &br,
@@ -29,8 +34,8 @@ void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32
   bool ok = checks.require(n >= 1, kNodes, {n});
   ok = ok && checks.require(static_cast<std::int64_t>(n) + 2 * static_cast<std::int64_t>(nb) <= INT32_MAX,
                             kTooManyEntries, {nb, n});
-  for (const auto &[name, size] : {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()},
-                                   std::pair{"YB", br.yb.size()}}) {
+  for (const auto &[name, size] :
+       {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()}, std::pair{"YB", br.yb.size()}}) {
     ok = ok && checks.require_named(size == br.from.size(), name, kBranchSize, {Count(size), nb});
   }
   if (!status.empty())
@@ -52,8 +57,8 @@ void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32
 assembly::BranchArrays Arrays(const BranchView &br, std::span<const std::int32_t> status) {
   assembly::BranchArrays a;
   a.nb = Count(br.from.size());
-  a.first = br.from;
-  a.second = br.to;
+  a.from = br.from;
+  a.to = br.to;
   a.z = br.z;
   a.ya = br.ya;
   a.yb = br.yb;
@@ -61,24 +66,39 @@ assembly::BranchArrays Arrays(const BranchView &br, std::span<const std::int32_t
   return a;
 }
 
-// Orders the branches and stamps them into `out` (sized to the entries the
-// stamps create); returns the order for the caller's further use.
-void Stamp(native::CallScope &scope, std::int32_t n, const assembly::BranchArrays &arrays,
-           const assembly::NodalShunts &shunts, TripletMatrix<Complex> &out) {
-  Workspace::Impl &ws = scope.ws();
-  const std::size_t nb = Size(arrays.nb);
-  const assembly::BranchOrder order = native::WideBranchOrder(ws, nb);
-  assembly::OrderBranches(scope.err(), n, arrays.nb, arrays.first, arrays.second, order);
+// The assembly recipe over vectors sized to the entries it counts, into
+// triplets and, when given, the row-indexed form. NB = 0 reaches the key
+// sort after the checks; its stop is thrown before anything is sized.
+void Assemble(native::CallScope &scope, std::int32_t n, const assembly::BranchArrays &arrays,
+              const assembly::NodalShunts &shunts, TripletMatrix<Complex> &triplets,
+              RowIndexed *row_indexed) {
+  Workspace::Impl &w = scope.ws();
+  const assembly::BranchOrder order = native::WideBranchOrder(w, Size(arrays.nb));
+  if (arrays.nb == 0) assembly::RaiseNoBranches(scope.err(), n, arrays.nb, order);
+  assembly::AssembleAdmittanceMatrix(
+      scope.err(), n, arrays, shunts, order,
+      [&](std::int32_t entries) -> std::optional<assembly::AssemblyOutput> {
+        scope.check();
+        const std::size_t nz = Size(entries);
+        triplets.n = n;
+        triplets.irow.assign(nz, 0);
+        triplets.jcol.assign(nz, 0);
+        triplets.value.assign(nz, Complex{});
+        assembly::AssemblyOutput out{{triplets.irow, triplets.jcol, triplets.value, 0}};
+        if (row_indexed != nullptr) {
+          row_indexed->n = n;
+          row_indexed->ija.assign(nz + 1, 0);
+          row_indexed->sa.assign(nz + 1, Complex{});
+          out.ija = row_indexed->ija;
+          out.conversion = {w.save_irow.take(nz),
+                            w.save_jcol.take(nz),
+                            w.save_v.take(nz),
+                            {w.sort_perm.take(nz), w.sort_jcol.take(nz), w.sort_v.take(nz)},
+                            row_indexed->sa};
+        }
+        return out;
+      });
   scope.check();
-  const std::int32_t entries =
-      n + 2 * assembly::CountNodePairs(order.skey, order.perm, arrays.nb, arrays.first, arrays.second,
-                                       arrays.istat);
-  out.n = n;
-  out.irow.assign(Size(entries), 0);
-  out.jcol.assign(Size(entries), 0);
-  out.value.assign(Size(entries), Complex{});
-  assembly::TripletList<Complex> acc{out.irow, out.jcol, out.value, 0};
-  assembly::StampAdmittance(n, arrays, shunts, order, acc);
 }
 
 } // namespace
@@ -89,21 +109,7 @@ Admittance AssembleAdmittance(Workspace &ws, std::int32_t n, const BranchView &b
   CheckNetwork(scope, "AssembleAdmittance", n, branches, &shunts, {});
   Admittance out;
   const assembly::NodalShunts sh{Count(shunts.node.size()), shunts.b, shunts.node};
-  Stamp(scope, n, Arrays(branches, {}), sh, out.triplets);
-
-  Workspace::Impl &w = scope.ws();
-  const std::size_t nz = out.triplets.value.size();
-  out.row_indexed.n = n;
-  out.row_indexed.ija.assign(nz + 1, 0);
-  out.row_indexed.sa.assign(nz + 1, Complex{});
-  const assembly::RowIndexedWork<Complex> work{w.save_irow.take(nz),
-                                               w.save_jcol.take(nz),
-                                               w.save_v.take(nz),
-                                               {w.sort_perm.take(nz), w.sort_jcol.take(nz), w.sort_v.take(nz)},
-                                               out.row_indexed.sa};
-  assembly::TripletList<Complex> acc{out.triplets.irow, out.triplets.jcol, out.triplets.value, Count(nz)};
-  assembly::ConvertToRowIndexed(scope.err(), n, acc, work, out.row_indexed.ija);
-  scope.check();
+  Assemble(scope, n, Arrays(branches, {}), sh, out.triplets, &out.row_indexed);
   return out;
 } catch (...) {
   native::RethrowAllocationFailure("AssembleAdmittance");
@@ -114,7 +120,7 @@ TripletMatrix<Complex> AssembleTriplets(Workspace &ws, std::int32_t n, const Bra
   native::CallScope scope(ws, "AssembleTriplets");
   CheckNetwork(scope, "AssembleTriplets", n, branches, nullptr, status);
   TripletMatrix<Complex> out;
-  Stamp(scope, n, Arrays(branches, status), {}, out);
+  Assemble(scope, n, Arrays(branches, status), {}, out, nullptr);
   return out;
 } catch (...) {
   native::RethrowAllocationFailure("AssembleTriplets");

@@ -4,6 +4,8 @@
 // 1000/1000/150 entries), and the two BX matrices (Matrici_VektoriBX).
 #include "native/native_internal.hpp"
 
+#include "frame/capacity_text.hpp"
+
 #include "assembly/accumulator.hpp"
 #include "topology/fast_decoupled.hpp"
 #include "topology/incidence.hpp"
@@ -20,7 +22,8 @@ constexpr Message kNodes{1, "N = %(I1) must be at least 1."};
 constexpr Message kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
 constexpr Message kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kNpq{4, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
-constexpr Message kListsTooLong{5, "N = %(I1) and NB = %(I2) give lists longer than 2147483647 entries."};
+constexpr Message kListsTooLong{
+    5, orvek::frame::kCapacityText<"N = %(I1) and NB = %(I2) give lists longer than {} entries.", INT32_MAX>};
 constexpr Message kAdjacencyShape{
     6, "The adjacency of N = %(I1) nodes needs IJA(1) = N + 2, pointers in order and IBR as long as IJA."};
 constexpr Message kAdjacencyEntry{
@@ -29,8 +32,7 @@ constexpr Message kAdjacencyPair{
     8,
     "IJA(%(I1)) = %(I2) with IBR(%(I1)) = %(I3) in the list of node %(I4) has no matching entry in the list "
     "of node %(I2)."};
-constexpr Message kAdjacencyBranch{9,
-                                     "Branch %(I1) occurs %(I2) times in IBR; it must occur exactly twice."};
+constexpr Message kAdjacencyBranch{9, "Branch %(I1) occurs %(I2) times in IBR; it must occur exactly twice."};
 
 void CheckBranchEnds(native::CallScope &scope, std::string_view routine, std::int32_t n,
                      std::span<const std::int32_t> from, std::span<const std::int32_t> to,

@@ -5,6 +5,8 @@
 // vectors and every new number looked up are checked before the kernel runs.
 #include "native/native_internal.hpp"
 
+#include "frame/capacity_text.hpp"
+
 #include "assembly/admittance.hpp"
 
 namespace orvek {
@@ -22,7 +24,8 @@ constexpr Message kVectorSize{4, "%(L1) holds %(I1) values; it must hold %(I2)."
 constexpr Message kReference{5, "KREF = %(I1) must lie between 1 and the order of the matrix, %(I2)."};
 constexpr Message kOldNode{6, "IOLD(%(I1)) = %(I2) must lie between 1 and the order of the matrix, %(I3)."};
 constexpr Message kNewNode{7, "INEW(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
-constexpr Message kTooManyEntries{8, "The reduced matrix needs more than 2147483647 entries."};
+constexpr Message kTooManyEntries{
+    8, orvek::frame::kCapacityText<"The reduced matrix needs more than {} entries.", INT32_MAX>};
 
 // The matrix, the sizes of the numbering vectors (iold holds the N new
 // nodes, idrop when given and inew one value per old node), KREF when no
@@ -83,8 +86,7 @@ void Reduce(native::CallScope &scope, const RowIndexed &y, const assembly::Colum
 } // namespace
 
 Admittance ReduceAdmittance(Workspace &ws, const RowIndexed &y, std::int32_t kref,
-                            std::span<const std::int32_t> iold,
-                            std::span<const std::int32_t> inew) try {
+                            std::span<const std::int32_t> iold, std::span<const std::int32_t> inew) try {
   native::CallScope scope(ws, "ReduceAdmittance");
   const assembly::ColumnFilter filter = assembly::ColumnFilter::Reference(kref);
   const std::int32_t entries = CheckReduction(scope, "ReduceAdmittance", y, filter, iold, inew);

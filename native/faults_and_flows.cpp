@@ -37,27 +37,48 @@ bool NodeArrays(Checks &checks, std::int32_t n,
   return true;
 }
 
-sequence::BranchData Data(const BranchView &br) { return {br.z, br.ya, br.yb, br.from, br.to}; }
+sequence::BranchData Data(const BranchView &br) {
+  return {br.z, br.ya, br.yb, br.from, br.to};
+}
 
 void CheckBranches(native::CallScope &scope, std::string_view routine, const BranchView &br,
                    std::span<const Complex> v) {
   Checks checks(scope, routine);
   const std::int32_t nb = Count(br.from.size()), n = Count(v.size());
   bool ok = true;
-  for (const auto &[name, size] : {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()},
-                                   std::pair{"YB", br.yb.size()}})
+  for (const auto &[name, size] :
+       {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()}, std::pair{"YB", br.yb.size()}})
     ok = ok && checks.require_named(size == br.from.size(), name, kBranchSize, {Count(size), nb});
   ok = ok && native::CheckEnds(checks, {kBranchSize, kBranchEnd}, n, br.from, br.to);
   checks.passed();
   scope.check();
 }
 
-void CheckMatrix(native::CallScope &scope, std::string_view routine, const RowIndexed &y, std::size_t voltages) {
+void CheckMatrix(native::CallScope &scope, std::string_view routine, const RowIndexed &y,
+                 std::size_t voltages) {
   Checks checks(scope, routine);
   if (native::CheckRowIndexed(checks, {kMatrixShape, kMatrixPointer, kMatrixColumn}, y))
     NodeArrays(checks, y.n, {{"V", voltages}});
   checks.passed();
   scope.check();
+}
+
+// One per-branch kernel of sequence/ (end currents or powers) over the
+// checked branches, into vectors of NB values.
+using FlowKernel = void (*)(std::int32_t nb, const sequence::BranchData &branches, std::span<const Complex> v,
+                            std::span<Complex> at_from, std::span<Complex> at_to);
+
+BranchFlows Flows(Workspace &ws, std::string_view call, FlowKernel kernel, const BranchView &branches,
+                  std::span<const Complex> v) try {
+  native::CallScope scope(ws, call);
+  CheckBranches(scope, call, branches, v);
+  BranchFlows out;
+  out.first.resize(branches.from.size());
+  out.second.resize(branches.from.size());
+  kernel(Count(branches.from.size()), Data(branches), v, out.first, out.second);
+  return out;
+} catch (...) {
+  native::RethrowAllocationFailure(call);
 }
 
 } // namespace
@@ -82,8 +103,7 @@ FaultResult Fault(Workspace &ws, std::int32_t itype, std::int32_t k, std::span<c
   r.va.resize(Size(n));
   r.vb.resize(Size(n));
   r.vc.resize(Size(n));
-  const sequence::FaultCurrents c =
-      sequence::SolidFault(n, itype, k, {ub, e, r.v0, r.v1, r.v2, r.va, r.vb, r.vc});
+  const FaultCurrents c = sequence::SolidFault(n, itype, k, {ub, e, r.v0, r.v1, r.v2, r.va, r.vb, r.vc});
   r.currents = {c.i0, c.i1, c.i2};
   return r;
 } catch (...) {
@@ -98,9 +118,9 @@ void CheckStudy(native::CallScope &scope, std::string_view routine, std::int32_t
                 const SequenceFactors &factors, std::span<const std::int32_t> nodes) {
   Checks checks(scope, routine);
   bool ok = checks.require(n >= 1, kNodeCount, {n}) && NodeArrays(checks, n, {{"UB", ub.size()}});
-  for (const auto &[name, f] : {std::pair{"zero-sequence", &factors.zero},
-                                std::pair{"positive-sequence", &factors.positive},
-                                std::pair{"negative-sequence", &factors.negative}})
+  for (const auto &[name, f] :
+       {std::pair{"zero-sequence", &factors.zero}, std::pair{"positive-sequence", &factors.positive},
+        std::pair{"negative-sequence", &factors.negative}})
     ok = ok && checks.require_named(f->n == n, name, kFactorOrder, {f->n, n});
   for (std::size_t j = 0; ok && j < nodes.size(); ++j)
     ok = checks.require(nodes[j] >= 1 && nodes[j] <= n, kStudyNode, {Count(j + 1), nodes[j], n});
@@ -113,11 +133,13 @@ void CheckStudy(native::CallScope &scope, std::string_view routine, std::int32_t
 // several sequences is used once.
 struct Diagonals {
   std::span<const sparse::ComplexD> z0, z1, z2;
-  Complex at(std::span<const sparse::ComplexD> d, std::int32_t k) const { return sparse::Narrow(d[Size(k) - 1]); }
+  Complex at(std::span<const sparse::ComplexD> d, std::int32_t k) const {
+    return sparse::Narrow(d[Size(k) - 1]);
+  }
 };
 
-Diagonals SequenceDiagonals(native::CallScope &scope, std::string_view routine, const SequenceFactors &factors,
-                            const SequenceMatrices &matrices) {
+Diagonals SequenceDiagonals(native::CallScope &scope, std::string_view routine,
+                            const SequenceFactors &factors, const SequenceMatrices &matrices) {
   Workspace::Impl &w = scope.ws();
   const std::size_t n = Size(factors.positive.n);
   const std::span<sparse::ComplexD> d1 = w.diag1.take(n);
@@ -158,8 +180,8 @@ std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const S
     const Diagonals d = SequenceDiagonals(scope, "FaultStudy", factors, {});
     std::vector<FaultCurrents> out(size);
     for (std::int32_t k = 1; k <= n; ++k) {
-      const sequence::FaultCurrents c = sequence::FaultNodeCurrents(
-          itype, ub[Size(k) - 1], e[Size(k) - 1], d.at(d.z0, k), d.at(d.z1, k), d.at(d.z2, k));
+      const FaultCurrents c = sequence::FaultNodeCurrents(itype, ub[Size(k) - 1], e[Size(k) - 1],
+                                                          d.at(d.z0, k), d.at(d.z1, k), d.at(d.z2, k));
       out[Size(k) - 1] = {c.i0, c.i1, c.i2};
     }
     return out;
@@ -186,7 +208,7 @@ std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const S
       native::SolveFast<Complex>(scope, factors.zero, b, z0, Path::kPlain);
     b[Size(k) - 1] = Complex{};
     scope.check();
-    const sequence::FaultCurrents c = sequence::SolidFault(n, itype, k, {ub, e, z0, z1, z2, va, vb, vc});
+    const FaultCurrents c = sequence::SolidFault(n, itype, k, {ub, e, z0, z1, z2, va, vb, vc});
     out[j] = {c.i0, c.i1, c.i2};
   }
   return out;
@@ -194,8 +216,9 @@ std::vector<FaultCurrents> FaultStudy(Workspace &ws, std::int32_t itype, const S
   native::RethrowAllocationFailure("FaultStudy");
 }
 
-std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &factors, std::span<const float> ub,
-                                         std::span<const Complex> e, std::span<const std::int32_t> nodes,
+std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &factors,
+                                         std::span<const float> ub, std::span<const Complex> e,
+                                         std::span<const std::int32_t> nodes,
                                          const SequenceMatrices &matrices) try {
   native::CallScope scope(ws, "FaultLevels");
   const std::int32_t n = Count(e.size());
@@ -212,7 +235,7 @@ std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &f
     level.z1 = d.at(d.z1, k);
     level.z2 = d.at(d.z2, k);
     for (std::int32_t t = kThreePhase; t <= kSinglePhaseToEarth; ++t) {
-      const sequence::FaultCurrents c =
+      const FaultCurrents c =
           sequence::FaultNodeCurrents(t, ub[Size(k) - 1], e[Size(k) - 1], level.z0, level.z1, level.z2);
       const sequence::PhaseValues p = sequence::SequenceToPhase(rot, c.i0, c.i1, c.i2);
       level.by_type[Size(t) - 1] = {{c.i0, c.i1, c.i2}, {p.xa, p.xb, p.xc}};
@@ -223,28 +246,12 @@ std::vector<NodeFaultLevels> FaultLevels(Workspace &ws, const SequenceFactors &f
   native::RethrowAllocationFailure("FaultLevels");
 }
 
-BranchFlows BranchCurrents(Workspace &ws, const BranchView &branches, std::span<const Complex> v) try {
-  native::CallScope scope(ws, "BranchCurrents");
-  CheckBranches(scope, "BranchCurrents", branches, v);
-  BranchFlows out;
-  out.first.resize(branches.from.size());
-  out.second.resize(branches.from.size());
-  sequence::BranchCurrents(Count(branches.from.size()), Data(branches), v, out.first, out.second);
-  return out;
-} catch (...) {
-  native::RethrowAllocationFailure("BranchCurrents");
+BranchFlows BranchCurrents(Workspace &ws, const BranchView &branches, std::span<const Complex> v) {
+  return Flows(ws, "BranchCurrents", sequence::BranchCurrents, branches, v);
 }
 
-BranchFlows BranchPowers(Workspace &ws, const BranchView &branches, std::span<const Complex> v) try {
-  native::CallScope scope(ws, "BranchPowers");
-  CheckBranches(scope, "BranchPowers", branches, v);
-  BranchFlows out;
-  out.first.resize(branches.from.size());
-  out.second.resize(branches.from.size());
-  sequence::BranchPowers(Count(branches.from.size()), Data(branches), v, out.first, out.second);
-  return out;
-} catch (...) {
-  native::RethrowAllocationFailure("BranchPowers");
+BranchFlows BranchPowers(Workspace &ws, const BranchView &branches, std::span<const Complex> v) {
+  return Flows(ws, "BranchPowers", sequence::BranchPowers, branches, v);
 }
 
 Complex NodePower(Workspace &ws, const RowIndexed &y, std::int32_t k, std::span<const Complex> v) try {
