@@ -50,9 +50,6 @@ public:
     std::int32_t i = 1;
     std::int32_t j = n;
     float r = kRStart;
-    std::int32_t k = 0, l = 0, ij = 0;
-    Key t = 0;
-    std::int32_t tp = 0;
 
   A: // Adjust the pivot fraction before each partition of a new segment.
     if (i == j) goto G;
@@ -61,47 +58,21 @@ public:
     else
       r = r + kRUp;
 
-  B: // Median of three around the pivot position: IB(I) <= T <= IB(J).
-    k = i;
-    // (J - I) * R is exact: R is a multiple of 1/256 below 1.
-    ij = i + static_cast<std::int32_t>(static_cast<double>(j - i) * static_cast<double>(r));
-    Take(ij, t, tp);
-    if (b_[i] > t) {
-      Swap(i, ij);
-      Take(ij, t, tp);
-    }
-    l = j;
-    if (b_[j] < t) {
-      Swap(j, ij);
-      Take(ij, t, tp);
-      if (b_[i] > t) {
-        Swap(i, ij);
-        Take(ij, t, tp);
-      }
-    }
-
-  C: // Partition; keys equal to T stop both scans and are not exchanged.
-    do --l;
-    while (b_[l] > t);
-    do ++k;
-    while (b_[k] < t);
-    if (l >= k) {
-      if (b_[l] != b_[k]) Swap(l, k);
-      goto C;
-    }
-
+  B: {
+    const Split split = Partition(i, j, r);
     // [D] Stack the larger part, keep the smaller.
-    if (l - i > j - k) {
+    if (split.l - i > j - split.k) {
       il[m] = i;
-      iu[m] = l;
-      i = k;
+      iu[m] = split.l;
+      i = split.k;
     } else {
-      il[m] = k;
+      il[m] = split.k;
       iu[m] = j;
-      j = l;
+      j = split.l;
     }
     ++m;
     goto F;
+  }
 
   G: // Next stacked segment.
     --m;
@@ -112,8 +83,56 @@ public:
   F:
     if (j - i >= kPartitionSpan) goto B;
     if (i == 1) goto A;
-    // Straight insertion; the key before the segment is no greater than any
-    // key in it, so the inner loop needs no lower bound.
+    InsertionSort(i, j);
+    goto G;
+  }
+
+private:
+  // The parts a partition leaves: IB(I..L) and IB(K..J), L < K.
+  struct Split {
+    std::int32_t l;
+    std::int32_t k;
+  };
+
+  // Partitions IB(I..J) around the median of IB(I), IB(IJ) and IB(J), IJ set
+  // by the pivot fraction R.
+  Split Partition(std::int32_t i, std::int32_t j, float r) {
+    Key t = 0;
+    std::int32_t tp = 0;
+    // [B] Median of three around the pivot position: IB(I) <= T <= IB(J).
+    std::int32_t k = i;
+    // (J - I) * R is exact: R is a multiple of 1/256 below 1.
+    const std::int32_t ij = i + static_cast<std::int32_t>(static_cast<double>(j - i) * static_cast<double>(r));
+    Take(ij, t, tp);
+    if (b_[i] > t) {
+      Swap(i, ij);
+      Take(ij, t, tp);
+    }
+    std::int32_t l = j;
+    if (b_[j] < t) {
+      Swap(j, ij);
+      Take(ij, t, tp);
+      if (b_[i] > t) {
+        Swap(i, ij);
+        Take(ij, t, tp);
+      }
+    }
+    // [C] Partition; keys equal to T stop both scans and are not exchanged.
+    for (;;) {
+      do --l;
+      while (b_[l] > t);
+      do ++k;
+      while (b_[k] < t);
+      if (l < k) return {l, k};
+      if (b_[l] != b_[k]) Swap(l, k);
+    }
+  }
+
+  // Straight insertion of IB(I..J); the key before the segment is no greater
+  // than any key in it, so the inner loop needs no lower bound.
+  void InsertionSort(std::int32_t i, std::int32_t j) {
+    Key t = 0;
+    std::int32_t tp = 0;
     for (std::int32_t p = i; p <= j - 1; ++p) {
       Take(p + 1, t, tp);
       if (b_[p] > t) {
@@ -127,10 +146,8 @@ public:
         if constexpr (kCarry) c_[q + 1] = tp;
       }
     }
-    goto G;
   }
 
-private:
   void Take(std::int32_t p, Key &t, std::int32_t &tp) const {
     t = b_[p];
     if constexpr (kCarry) tp = c_[p];

@@ -127,23 +127,41 @@ public:
   Case Run() {
     Case c;
     c.source = source_;
+    Tables tables;
+    CheckText();
+    ReadAssignments(c, tables);
+    CheckTables(tables);
+    ReadBuses(tables.bus, c);
+    ReadGenerators(tables.gen, c);
+    ReadBranches(tables.branch, c);
+    return c;
+  }
+
+private:
+  // What the assignments of the file give beyond the case's name and base.
+  struct Tables {
     Table bus, gen, branch;
     bool have_base = false;
     std::string version;
     int version_line = 0;
+  };
 
-    std::size_t pos = 0;
-    int line_no = 0;
-    // Matrix state.
-    Table *table = nullptr; // non-null while inside a matrix
+  // Where the line scan stands: inside a matrix (table non-null) or a cell
+  // array, or between assignments.
+  struct ScanState {
+    Table *table = nullptr;
     Table skipped;
     bool in_matrix = false, in_cell = false;
     int cell_line = 0;
     std::string matrix_name;
     Row current;
     bool continued = false;
+  };
 
-    CheckText();
+  void ReadAssignments(Case &c, Tables &tables) {
+    ScanState scan;
+    std::size_t pos = 0;
+    int line_no = 0;
     while (pos <= text_.size()) {
       // A line ends at LF, CR LF or a lone CR.
       std::size_t eol = text_.find_first_of("\r\n", pos);
@@ -154,103 +172,106 @@ public:
       pos = eol + (text_.compare(eol, 2, "\r\n") == 0 ? 2 : 1);
       std::string line = StripComment(raw);
 
-      if (in_cell) {
-        if (line.find('}') != std::string::npos) in_cell = false;
-        if (last) break;
-        continue;
+      if (scan.in_cell) {
+        if (line.find('}') != std::string::npos) scan.in_cell = false;
+      } else if (scan.in_matrix || ReadStatement(line, line_no, c, tables, scan)) {
+        // Inside a matrix: scan the values of this line.
+        ScanMatrixLine(line, line_no, *scan.table, scan.current, scan.continued, scan.in_matrix,
+                       scan.matrix_name);
+        if (!scan.in_matrix) scan.table = nullptr;
       }
-
-      if (!in_matrix) {
-        const std::string t = Trim(line);
-        if (t.empty()) {
-          if (last) break;
-          continue;
-        }
-        if (t.rfind("function", 0) == 0) {
-          const auto eq = t.find('=');
-          if (eq != std::string::npos) c.name = Trim(std::string_view(t).substr(eq + 1));
-          if (last) break;
-          continue;
-        }
-        const auto eq = t.find('=');
-        if (t.rfind("mpc.", 0) != 0 || eq == std::string::npos) {
-          if (t == "end" || t == "return" || t == "return;" || t == "end;") {
-            if (last) break;
-            continue;
-          }
-          Fail(source_, line_no, "unexpected text " + Quoted(t) + "; expected an assignment mpc.NAME = ...");
-        }
-        const std::string name = Trim(std::string_view(t).substr(4, eq - 4));
-        std::string rhs = Trim(std::string_view(t).substr(eq + 1));
-        if (!rhs.empty() && rhs[0] == '[') {
-          in_matrix = true;
-          matrix_name = name;
-          required_ = 0;
-          if (name == "bus") table = &bus, required_ = bus_col::kRequired;
-          else if (name == "gen") table = &gen, required_ = gen_col::kRequired;
-          else if (name == "branch") table = &branch, required_ = branch_col::kRequired;
-          else table = &skipped;
-          keep_rows_ = table != &skipped;
-          if (table != &skipped && table->present)
-            Fail(source_, line_no, "the table mpc." + Printable(name) + " is given twice (first on line " +
-                                       std::to_string(table->line) + ")");
-          *table = Table{};
-          table->present = true;
-          table->line = line_no;
-          current = Row{};
-          continued = false;
-          line = rhs.substr(1);
-          // fall through to the matrix scan of the rest of this line
-        } else if (!rhs.empty() && rhs[0] == '{') {
-          if (rhs.find('}') == std::string::npos) {
-            in_cell = true;
-            cell_line = line_no;
-          }
-          if (last) break;
-          continue;
-        } else {
-          if (!rhs.empty() && rhs.back() == ';') rhs.pop_back();
-          rhs = Trim(rhs);
-          if (name == "baseMVA") {
-            double v = 0;
-            if (!ParseNumber(rhs, v) || !std::isfinite(v) || v <= 0)
-              Fail(source_, line_no, "baseMVA must be a positive number, found " + Quoted(rhs));
-            c.base_mva = v;
-            have_base = true;
-          } else if (name == "version") {
-            version = rhs;
-            version_line = line_no;
-          }
-          if (last) break;
-          continue;
-        }
-      }
-
-      // Inside a matrix: scan the values of this line.
-      ScanMatrixLine(line, line_no, *table, current, continued, in_matrix, matrix_name);
-      if (!in_matrix) table = nullptr;
       if (last) break;
     }
 
-    if (in_matrix)
-      Fail(source_, table->line, "the table mpc." + Printable(matrix_name) + " is not closed with \"];\"");
-    if (in_cell) Fail(source_, cell_line, "a cell array is not closed with \"};\"");
+    if (scan.in_matrix)
+      Fail(source_, scan.table->line,
+           "the table mpc." + Printable(scan.matrix_name) + " is not closed with \"];\"");
+    if (scan.in_cell) Fail(source_, scan.cell_line, "a cell array is not closed with \"};\"");
+  }
 
-    if (!version.empty()) {
-      std::string v = version;
+  // One line between matrices. Returns true when it opens a matrix, with
+  // line left holding the text after the opening `[`.
+  bool ReadStatement(std::string &line, int line_no, Case &c, Tables &tables, ScanState &scan) {
+    const std::string t = Trim(line);
+    if (t.empty()) return false;
+    if (t.rfind("function", 0) == 0) {
+      const auto eq = t.find('=');
+      if (eq != std::string::npos) c.name = Trim(std::string_view(t).substr(eq + 1));
+      return false;
+    }
+    const auto eq = t.find('=');
+    if (t.rfind("mpc.", 0) != 0 || eq == std::string::npos) {
+      if (t == "end" || t == "return" || t == "return;" || t == "end;") return false;
+      Fail(source_, line_no, "unexpected text " + Quoted(t) + "; expected an assignment mpc.NAME = ...");
+    }
+    const std::string name = Trim(std::string_view(t).substr(4, eq - 4));
+    std::string rhs = Trim(std::string_view(t).substr(eq + 1));
+    if (!rhs.empty() && rhs[0] == '[') {
+      OpenMatrix(name, line_no, tables, scan);
+      line = rhs.substr(1);
+      return true;
+    }
+    if (!rhs.empty() && rhs[0] == '{') {
+      if (rhs.find('}') == std::string::npos) {
+        scan.in_cell = true;
+        scan.cell_line = line_no;
+      }
+      return false;
+    }
+    if (!rhs.empty() && rhs.back() == ';') rhs.pop_back();
+    rhs = Trim(rhs);
+    if (name == "baseMVA") {
+      double v = 0;
+      if (!ParseNumber(rhs, v) || !std::isfinite(v) || v <= 0)
+        Fail(source_, line_no, "baseMVA must be a positive number, found " + Quoted(rhs));
+      c.base_mva = v;
+      tables.have_base = true;
+    } else if (name == "version") {
+      tables.version = rhs;
+      tables.version_line = line_no;
+    }
+    return false;
+  }
+
+  // `mpc.NAME = [` on line line_no: bus, gen and branch keep their rows,
+  // any other table is scanned and dropped.
+  void OpenMatrix(const std::string &name, int line_no, Tables &tables, ScanState &scan) {
+    scan.in_matrix = true;
+    scan.matrix_name = name;
+    required_ = 0;
+    if (name == "bus") scan.table = &tables.bus, required_ = bus_col::kRequired;
+    else if (name == "gen") scan.table = &tables.gen, required_ = gen_col::kRequired;
+    else if (name == "branch") scan.table = &tables.branch, required_ = branch_col::kRequired;
+    else scan.table = &scan.skipped;
+    keep_rows_ = scan.table != &scan.skipped;
+    if (scan.table != &scan.skipped && scan.table->present)
+      Fail(source_, line_no, "the table mpc." + Printable(name) + " is given twice (first on line " +
+                                 std::to_string(scan.table->line) + ")");
+    *scan.table = Table{};
+    scan.table->present = true;
+    scan.table->line = line_no;
+    scan.current = Row{};
+    scan.continued = false;
+  }
+
+  void CheckTables(const Tables &tables) {
+    if (!tables.version.empty()) {
+      std::string v = tables.version;
       v.erase(std::remove(v.begin(), v.end(), '\''), v.end());
       v.erase(std::remove(v.begin(), v.end(), '"'), v.end());
       if (Trim(v) != "2")
-        Fail(source_, version_line,
-             "case format version " + Printable(version) + " is not supported; only version 2 is");
+        Fail(source_, tables.version_line,
+             "case format version " + Printable(tables.version) + " is not supported; only version 2 is");
     }
-    if (!have_base) Fail(source_, 0, "mpc.baseMVA is missing");
-    if (!bus.present) Fail(source_, 0, "the table mpc.bus is missing");
-    if (!gen.present) Fail(source_, 0, "the table mpc.gen is missing");
-    if (!branch.present) Fail(source_, 0, "the table mpc.branch is missing");
+    if (!tables.have_base) Fail(source_, 0, "mpc.baseMVA is missing");
+    if (!tables.bus.present) Fail(source_, 0, "the table mpc.bus is missing");
+    if (!tables.gen.present) Fail(source_, 0, "the table mpc.gen is missing");
+    if (!tables.branch.present) Fail(source_, 0, "the table mpc.branch is missing");
 
-    if (bus.rows.empty()) Fail(source_, bus.line, "the table mpc.bus has no rows");
+    if (tables.bus.rows.empty()) Fail(source_, tables.bus.line, "the table mpc.bus has no rows");
+  }
 
+  void ReadBuses(const Table &bus, Case &c) {
     for (const Row &r : bus.rows) {
       CaseBus b;
       b.line = r.line;
@@ -271,6 +292,9 @@ public:
       if (b.base_kv < 0) Fail(source_, r.line, "baseKV must not be negative");
       c.buses.push_back(b);
     }
+  }
+
+  void ReadGenerators(const Table &gen, Case &c) {
     for (const Row &r : gen.rows) {
       CaseGenerator g;
       g.line = r.line;
@@ -284,6 +308,9 @@ public:
       g.status = Integer(r, gen_col::kStatus, "status");
       c.generators.push_back(g);
     }
+  }
+
+  void ReadBranches(const Table &branch, Case &c) {
     for (const Row &r : branch.rows) {
       CaseBranch b;
       b.line = r.line;
@@ -298,10 +325,8 @@ public:
       b.status = Integer(r, branch_col::kStatus, "status");
       c.branches.push_back(b);
     }
-    return c;
   }
 
-private:
   void ScanMatrixLine(const std::string &line, int line_no, Table &table, Row &current, bool &continued,
                       bool &in_matrix, const std::string &name) {
     std::size_t i = 0;
@@ -443,38 +468,53 @@ std::int32_t Network::NodeOfBus(std::int32_t bus) const {
   return it->second;
 }
 
-Network BuildNetwork(const Case &c, NodeOrder order) {
-  Network net;
-  net.source = c.source;
-  net.base_mva = c.base_mva;
-  const double base = c.base_mva;
+namespace {
 
-  // Bus numbers must be unique; isolated buses (type 4) are left out.
+// What the steps of BuildNetwork share: the case's row of each bus number,
+// the bus types as the generators settle them, the first in-service
+// generator of each bus row and the node given to each bus row (0 = none).
+struct NetworkDraft {
+  const Case &c;
+  Network &net;
+  double base;
   std::map<std::int32_t, std::size_t> row_of_bus;
+  std::vector<BusType> type;
+  std::vector<int> first_gen;
+  std::vector<std::int32_t> node_of_row;
+};
+
+// Bus numbers must be unique.
+void MapBusRows(NetworkDraft &d) {
+  const Case &c = d.c;
   for (std::size_t i = 0; i < c.buses.size(); ++i) {
-    const auto [it, fresh] = row_of_bus.emplace(c.buses[i].number, i);
+    const auto [it, fresh] = d.row_of_bus.emplace(c.buses[i].number, i);
     if (!fresh)
       Fail(c.source, c.buses[i].line, "bus " + std::to_string(c.buses[i].number) +
                                           " is defined twice (first on line " +
                                           std::to_string(c.buses[it->second].line) + ")");
   }
+}
 
-  // Bus types after the generators: a PV bus without an in-service
-  // generator becomes PQ; the first reference bus is kept, later ones are PV.
-  std::vector<BusType> type(c.buses.size());
-  std::vector<int> first_gen(c.buses.size(), -1);
+// Bus types after the generators: a PV bus without an in-service
+// generator becomes PQ; the first reference bus is kept, later ones are PV.
+void SettleBusTypes(NetworkDraft &d) {
+  const Case &c = d.c;
+  std::vector<BusType> &type = d.type;
+  type.assign(c.buses.size(), {});
+  d.first_gen.assign(c.buses.size(), -1);
   for (std::size_t g = 0; g < c.generators.size(); ++g) {
     const CaseGenerator &gen = c.generators[g];
-    const auto it = row_of_bus.find(gen.bus);
-    if (it == row_of_bus.end())
+    const auto it = d.row_of_bus.find(gen.bus);
+    if (it == d.row_of_bus.end())
       Fail(c.source, gen.line, "generator at bus " + std::to_string(gen.bus) + ", which is not in mpc.bus");
-    if (gen.status > 0 && first_gen[it->second] < 0) first_gen[it->second] = static_cast<int>(g);
+    if (gen.status > 0 && d.first_gen[it->second] < 0) d.first_gen[it->second] = static_cast<int>(g);
   }
   std::size_t ref_row = c.buses.size();
   for (std::size_t i = 0; i < c.buses.size(); ++i) {
     type[i] = c.buses[i].type;
     if (type[i] == BusType::kIsolated) {
-      net.warnings.push_back("bus " + std::to_string(c.buses[i].number) + " is isolated (type 4) and left out");
+      d.net.warnings.push_back("bus " + std::to_string(c.buses[i].number) +
+                               " is isolated (type 4) and left out");
       continue;
     }
     if (type[i] == BusType::kReference) {
@@ -482,26 +522,30 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
         ref_row = i;
       } else {
         type[i] = BusType::kPV;
-        net.warnings.push_back("bus " + std::to_string(c.buses[i].number) +
-                               " is a second reference bus and is treated as a PV bus");
+        d.net.warnings.push_back("bus " + std::to_string(c.buses[i].number) +
+                                 " is a second reference bus and is treated as a PV bus");
       }
     }
-    if ((type[i] == BusType::kPV || type[i] == BusType::kReference) && first_gen[i] < 0) {
+    if ((type[i] == BusType::kPV || type[i] == BusType::kReference) && d.first_gen[i] < 0) {
       if (type[i] == BusType::kReference)
         Fail(c.source, c.buses[i].line,
              "reference bus " + std::to_string(c.buses[i].number) + " has no generator in service");
       type[i] = BusType::kPQ;
-      net.warnings.push_back("bus " + std::to_string(c.buses[i].number) +
-                             " has no generator in service and is treated as a PQ bus");
+      d.net.warnings.push_back("bus " + std::to_string(c.buses[i].number) +
+                               " has no generator in service and is treated as a PQ bus");
     }
   }
   if (ref_row == c.buses.size()) Fail(c.source, 0, "the case has no reference bus (type 3)");
+}
 
-  // Node numbering.
+// Node numbering (isolated buses are left out) and the per-node data.
+void NumberNodes(NetworkDraft &d, NodeOrder order) {
+  const Case &c = d.c;
+  Network &net = d.net;
   std::vector<std::size_t> rows;
   auto take = [&](BusType t) {
     for (std::size_t i = 0; i < c.buses.size(); ++i)
-      if (type[i] == t) rows.push_back(i);
+      if (d.type[i] == t) rows.push_back(i);
   };
   if (order == NodeOrder::kPowerFlow) {
     take(BusType::kPQ);
@@ -509,7 +553,7 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     take(BusType::kReference);
   } else {
     for (std::size_t i = 0; i < c.buses.size(); ++i)
-      if (type[i] != BusType::kIsolated) rows.push_back(i);
+      if (d.type[i] != BusType::kIsolated) rows.push_back(i);
   }
   net.n = static_cast<std::int32_t>(rows.size());
   auto resize = [&](auto &v) { v.assign(rows.size(), {}); };
@@ -525,18 +569,18 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
   resize(net.vm_file);
   resize(net.va_file);
   resize(net.base_kv);
-  std::vector<std::int32_t> node_of_row(c.buses.size(), 0);
+  d.node_of_row.assign(c.buses.size(), 0);
   for (std::size_t k = 0; k < rows.size(); ++k) {
     const CaseBus &b = c.buses[rows[k]];
     const auto node = static_cast<std::int32_t>(k + 1);
-    node_of_row[rows[k]] = node;
+    d.node_of_row[rows[k]] = node;
     net.node_of_bus[b.number] = node;
     net.bus_of_node[k] = b.number;
-    net.type[k] = type[rows[k]];
-    net.pd[k] = b.pd / base;
-    net.qd[k] = b.qd / base;
-    net.gs[k] = b.gs / base;
-    net.bs[k] = b.bs / base;
+    net.type[k] = d.type[rows[k]];
+    net.pd[k] = b.pd / d.base;
+    net.qd[k] = b.qd / d.base;
+    net.gs[k] = b.gs / d.base;
+    net.bs[k] = b.bs / d.base;
     net.vm_file[k] = b.vm;
     net.va_file[k] = b.va;
     net.base_kv[k] = b.base_kv;
@@ -544,19 +588,23 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     if (net.type[k] == BusType::kPQ) ++net.npq;
     else if (net.type[k] == BusType::kPV) ++net.npv;
     else net.reference = node;
-    if (net.type[k] != BusType::kPQ) net.vm_set[k] = c.generators[first_gen[rows[k]]].vg;
+    if (net.type[k] != BusType::kPQ) net.vm_set[k] = c.generators[d.first_gen[rows[k]]].vg;
   }
+}
 
+void AddGenerators(NetworkDraft &d) {
+  const Case &c = d.c;
+  const double base = d.base;
   for (std::size_t gi = 0; gi < c.generators.size(); ++gi) {
     const CaseGenerator &g = c.generators[gi];
     if (g.status <= 0) continue;
-    const std::size_t row = row_of_bus.at(g.bus);
-    if (type[row] == BusType::kIsolated) {
-      net.warnings.push_back("generator at isolated bus " + std::to_string(g.bus) + " is left out");
+    const std::size_t row = d.row_of_bus.at(g.bus);
+    if (d.type[row] == BusType::kIsolated) {
+      d.net.warnings.push_back("generator at isolated bus " + std::to_string(g.bus) + " is left out");
       continue;
     }
     NetworkGenerator ng;
-    ng.node = node_of_row[row];
+    ng.node = d.node_of_row[row];
     ng.pg = g.pg / base;
     ng.qg = g.qg / base;
     ng.qmax = g.qmax / base;
@@ -565,22 +613,43 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     ng.mbase = g.mbase > 0 ? g.mbase : base;
     ng.line = g.line;
     ng.case_index = static_cast<int>(gi);
-    net.pg[ng.node - 1] += ng.pg;
-    net.qg[ng.node - 1] += ng.qg;
-    net.generators.push_back(ng);
+    d.net.pg[ng.node - 1] += ng.pg;
+    d.net.qg[ng.node - 1] += ng.qg;
+    d.net.generators.push_back(ng);
   }
+}
 
+// The series impedance and the two end shunts of a branch's pi model.
+void ModelBranch(const CaseBranch &cb, NetworkBranch &b) {
+  const std::complex<double> zs(cb.r, cb.x);
+  const std::complex<double> y = 1.0 / zs;
+  const std::complex<double> half(0.0, cb.b / 2.0);
+  const double t = b.ratio;
+  if (t == 1.0) {
+    // A line (or a transformer at nominal ratio): the plain symmetric pi.
+    b.z = zs;
+    b.ya = half;
+    b.yb = half;
+  } else {
+    b.z = t * zs;
+    b.ya = (y + half) / (t * t) - y / t;
+    b.yb = y + half - y / t;
+  }
+}
+
+void AddBranches(NetworkDraft &d) {
+  const Case &c = d.c;
   for (std::size_t k = 0; k < c.branches.size(); ++k) {
     const CaseBranch &cb = c.branches[k];
-    const auto fi = row_of_bus.find(cb.from), ti = row_of_bus.find(cb.to);
-    if (fi == row_of_bus.end())
+    const auto fi = d.row_of_bus.find(cb.from), ti = d.row_of_bus.find(cb.to);
+    if (fi == d.row_of_bus.end())
       Fail(c.source, cb.line, "branch from bus " + std::to_string(cb.from) + ", which is not in mpc.bus");
-    if (ti == row_of_bus.end())
+    if (ti == d.row_of_bus.end())
       Fail(c.source, cb.line, "branch to bus " + std::to_string(cb.to) + ", which is not in mpc.bus");
     if (cb.status <= 0) continue;
-    if (type[fi->second] == BusType::kIsolated || type[ti->second] == BusType::kIsolated) {
-      net.warnings.push_back("branch " + std::to_string(cb.from) + "-" + std::to_string(cb.to) + " (line " +
-                             std::to_string(cb.line) + ") touches an isolated bus and is left out");
+    if (d.type[fi->second] == BusType::kIsolated || d.type[ti->second] == BusType::kIsolated) {
+      d.net.warnings.push_back("branch " + std::to_string(cb.from) + "-" + std::to_string(cb.to) + " (line " +
+                               std::to_string(cb.line) + ") touches an isolated bus and is left out");
       continue;
     }
     if (cb.from == cb.to)
@@ -588,8 +657,8 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     if (cb.r == 0 && cb.x == 0) Fail(c.source, cb.line, "branch has zero impedance (r = x = 0)");
     if (cb.ratio < 0) Fail(c.source, cb.line, "branch ratio must not be negative");
     NetworkBranch b;
-    b.from = node_of_row[fi->second];
-    b.to = node_of_row[ti->second];
+    b.from = d.node_of_row[fi->second];
+    b.to = d.node_of_row[ti->second];
     b.r = cb.r;
     b.x = cb.x;
     b.b = cb.b;
@@ -599,26 +668,27 @@ Network BuildNetwork(const Case &c, NodeOrder order) {
     b.transformer = cb.ratio != 0 || c.buses[fi->second].base_kv != c.buses[ti->second].base_kv;
     b.line = cb.line;
     b.case_index = static_cast<int>(k);
-    const std::complex<double> zs(cb.r, cb.x);
-    const std::complex<double> y = 1.0 / zs;
-    const std::complex<double> half(0.0, cb.b / 2.0);
-    const double t = b.ratio;
-    if (t == 1.0) {
-      // A line (or a transformer at nominal ratio): the plain symmetric pi.
-      b.z = zs;
-      b.ya = half;
-      b.yb = half;
-    } else {
-      b.z = t * zs;
-      b.ya = (y + half) / (t * t) - y / t;
-      b.yb = y + half - y / t;
-    }
+    ModelBranch(cb, b);
     if (cb.angle != 0)
-      net.warnings.push_back("branch " + std::to_string(cb.from) + "-" + std::to_string(cb.to) + " (line " +
-                             std::to_string(cb.line) + ") has a phase shift of " + std::to_string(cb.angle) +
-                             " degrees, which is dropped");
-    net.branches.push_back(b);
+      d.net.warnings.push_back("branch " + std::to_string(cb.from) + "-" + std::to_string(cb.to) + " (line " +
+                               std::to_string(cb.line) + ") has a phase shift of " +
+                               std::to_string(cb.angle) + " degrees, which is dropped");
+    d.net.branches.push_back(b);
   }
+}
+
+} // namespace
+
+Network BuildNetwork(const Case &c, NodeOrder order) {
+  Network net;
+  net.source = c.source;
+  net.base_mva = c.base_mva;
+  NetworkDraft draft{c, net, c.base_mva, {}, {}, {}, {}};
+  MapBusRows(draft);
+  SettleBusTypes(draft);
+  NumberNodes(draft, order);
+  AddGenerators(draft);
+  AddBranches(draft);
   if (net.branches.empty()) Fail(c.source, 0, "the case has no branch in service");
   return net;
 }

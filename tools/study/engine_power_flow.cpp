@@ -147,160 +147,211 @@ struct BusLimits {
   bool has_generator = false;
 };
 
-} // namespace
+// What the steps of the power flow share: the network, the double-precision
+// admittance matrix, the scheduled powers and reactive limits per bus, the
+// result being built and the work vectors of the iteration (v and s hold
+// the voltages and node powers last computed).
+struct PowerFlowRun {
+  PowerFlowRun(const casefile::Network &network, const PowerFlowOptions &options)
+      : net(network), o(options), n(network.n), y(BuildDoubleMatrix(network)), psp(Size()), qsp(Size()),
+        limits(Size()), bus_state(Size(), LimitState::kWithin), v(Size()), s(Size()), fb(Size()), fx(Size()),
+        rhs(Size()), dx(Size()), res(Size()) {}
+  std::size_t Size() const { return static_cast<std::size_t>(net.n); }
 
-PowerFlowResult SolvePowerFlow(const StudyCase &c, const PowerFlowOptions &o, const Progress &progress) {
-  const casefile::Network &net = c.net;
-  const std::int32_t n = net.n;
+  const casefile::Network &net;
+  const PowerFlowOptions &o;
+  const std::int32_t n;
   Workspace ws;
-  const HostMatrix y = BuildDoubleMatrix(net);
-
+  const HostMatrix y;
   PowerFlowResult r;
+  std::vector<double> psp, qsp;
+  std::vector<BusLimits> limits;
+  std::vector<LimitState> bus_state;
+  std::vector<cd> v, s;
+  std::vector<float> fb, fx;
+  std::vector<double> rhs, dx, res;
+};
+
+// Starting voltages, scheduled powers and each bus's reactive limits.
+void StartPowerFlow(PowerFlowRun &run) {
+  const casefile::Network &net = run.net;
+  PowerFlowResult &r = run.r;
   r.type = net.type;
-  r.vm.assign(static_cast<std::size_t>(n), 1.0);
-  r.va.assign(static_cast<std::size_t>(n), 0.0);
+  r.vm.assign(run.Size(), 1.0);
+  r.va.assign(run.Size(), 0.0);
   const double va_ref = net.va_file[net.reference - 1] * kPi / 180.0;
-  for (std::int32_t i = 0; i < n; ++i) {
+  for (std::int32_t i = 0; i < run.n; ++i) {
     const bool held = net.type[i] != BusType::kPQ;
-    r.vm[i] = held ? net.vm_set[i] : (o.flat_start ? 1.0 : net.vm_file[i]);
-    r.va[i] = o.flat_start ? va_ref : net.va_file[i] * kPi / 180.0;
+    r.vm[i] = held ? net.vm_set[i] : (run.o.flat_start ? 1.0 : net.vm_file[i]);
+    r.va[i] = run.o.flat_start ? va_ref : net.va_file[i] * kPi / 180.0;
   }
-  std::vector<double> psp(static_cast<std::size_t>(n)), qsp(static_cast<std::size_t>(n));
-  for (std::int32_t i = 0; i < n; ++i) {
-    psp[i] = net.pg[i] - net.pd[i];
-    qsp[i] = net.qg[i] - net.qd[i];
+  for (std::int32_t i = 0; i < run.n; ++i) {
+    run.psp[i] = net.pg[i] - net.pd[i];
+    run.qsp[i] = net.qg[i] - net.qd[i];
   }
-  std::vector<BusLimits> limits(static_cast<std::size_t>(n));
   for (const casefile::NetworkGenerator &g : net.generators) {
-    BusLimits &l = limits[g.node - 1];
+    BusLimits &l = run.limits[g.node - 1];
     l.qmax += g.qmax;
     l.qmin += g.qmin;
     l.has_generator = true;
   }
-  std::vector<LimitState> bus_state(static_cast<std::size_t>(n), LimitState::kWithin);
+}
 
-  std::vector<cd> v(static_cast<std::size_t>(n)), s(static_cast<std::size_t>(n));
-  std::vector<float> fb(static_cast<std::size_t>(n)), fx(static_cast<std::size_t>(n));
-  std::vector<double> rhs(static_cast<std::size_t>(n)), dx(static_cast<std::size_t>(n)), res(static_cast<std::size_t>(n));
-  for (int round = 0;; ++round) {
-    const Decoupled d = Factorize(ws, net, r.type);
-    const std::int32_t nref = n - 1;
-    r.converged = false;
-    for (int it = 0;; ++it) {
-      NodePowers(y, r.vm, r.va, v, s);
-      r.max_dp = r.max_dq = 0;
-      r.worst_p_node = r.worst_q_node = 0;
-      for (std::int32_t p = 0; p < nref; ++p) {
-        const std::int32_t i = d.order[p];
-        const double dp = std::fabs(psp[i] - s[i].real());
-        if (!(dp <= r.max_dp)) r.max_dp = dp, r.worst_p_node = i + 1;
-        if (p < d.npq) {
-          const double dq = std::fabs(qsp[i] - s[i].imag());
-          if (!(dq <= r.max_dq)) r.max_dq = dq, r.worst_q_node = i + 1;
-        }
-      }
-      if (r.max_dp < o.tolerance && r.max_dq < o.tolerance) {
-        r.converged = true;
-        break;
-      }
-      if (r.iterations >= o.max_iterations || !std::isfinite(r.max_dp) || !std::isfinite(r.max_dq)) break;
-      ++r.iterations;
-      if (progress) progress("power flow", r.iterations, o.max_iterations);
-      for (std::int32_t p = 0; p < nref; ++p) {
-        const std::int32_t i = d.order[p];
-        rhs[p] = (psp[i] - s[i].real()) / r.vm[i];
-      }
-      Correction(ws, d.first, d.a1, rhs, dx, kRefinements, fb, fx, res);
-      for (std::int32_t p = 0; p < nref; ++p) r.va[d.order[p]] += dx[p];
-      if (d.npq == 0) continue;
-      NodePowers(y, r.vm, r.va, v, s);
-      for (std::int32_t p = 0; p < d.npq; ++p) {
-        const std::int32_t i = d.order[p];
-        rhs[p] = (qsp[i] - s[i].imag()) / r.vm[i];
-      }
-      Correction(ws, d.second, d.a2, rhs, dx, kRefinements, fb, fx, res);
-      for (std::int32_t p = 0; p < d.npq; ++p) r.vm[d.order[p]] += dx[p];
+// The node powers at the present voltages and the largest mismatches.
+void Mismatches(PowerFlowRun &run, const Decoupled &d) {
+  PowerFlowResult &r = run.r;
+  NodePowers(run.y, r.vm, r.va, run.v, run.s);
+  r.max_dp = r.max_dq = 0;
+  r.worst_p_node = r.worst_q_node = 0;
+  for (std::int32_t p = 0; p < run.n - 1; ++p) {
+    const std::int32_t i = d.order[p];
+    const double dp = std::fabs(run.psp[i] - run.s[i].real());
+    if (!(dp <= r.max_dp)) r.max_dp = dp, r.worst_p_node = i + 1;
+    if (p < d.npq) {
+      const double dq = std::fabs(run.qsp[i] - run.s[i].imag());
+      if (!(dq <= r.max_dq)) r.max_dq = dq, r.worst_q_node = i + 1;
     }
-    if (!r.converged || !o.q_limits) break;
+  }
+}
 
-    // Reactive limits: a generator bus beyond a limit is held at it as a PQ
-    // bus; a bus held at a limit returns to its setpoint when its voltage
-    // is on the side of the setpoint that the limit no longer forces.
-    bool changed = false;
-    for (std::int32_t i = 0; i < n; ++i) {
-      if (!limits[i].has_generator || net.type[i] != BusType::kPV) continue;
-      const double qgen = s[i].imag() + net.qd[i];
-      if (r.type[i] == BusType::kPV) {
-        if (qgen > limits[i].qmax + kLimitSlack) {
-          r.type[i] = BusType::kPQ, bus_state[i] = LimitState::kAtMax, qsp[i] = limits[i].qmax - net.qd[i];
-          changed = true;
-        } else if (qgen < limits[i].qmin - kLimitSlack) {
-          r.type[i] = BusType::kPQ, bus_state[i] = LimitState::kAtMin, qsp[i] = limits[i].qmin - net.qd[i];
-          changed = true;
-        }
-      } else if ((bus_state[i] == LimitState::kAtMax && r.vm[i] > net.vm_set[i] + kLimitSlack) ||
-                 (bus_state[i] == LimitState::kAtMin && r.vm[i] < net.vm_set[i] - kLimitSlack)) {
-        r.type[i] = BusType::kPV, bus_state[i] = LimitState::kWithin, qsp[i] = net.qg[i] - net.qd[i];
-        r.vm[i] = net.vm_set[i];
-        changed = true;
-      }
-    }
-    if (!changed) break;
-    if (round + 1 >= kMaxLimitRounds) {
-      r.converged = false;
+// Iterates with one set of bus types until the mismatches are within the
+// tolerance (r.converged) or the iterations run out or diverge.
+void IterateWithTypes(PowerFlowRun &run, const Decoupled &d, const Progress &progress) {
+  PowerFlowResult &r = run.r;
+  const std::int32_t nref = run.n - 1;
+  r.converged = false;
+  for (int it = 0;; ++it) {
+    Mismatches(run, d);
+    if (r.max_dp < run.o.tolerance && r.max_dq < run.o.tolerance) {
+      r.converged = true;
       break;
     }
-    ++r.limit_rounds;
+    if (r.iterations >= run.o.max_iterations || !std::isfinite(r.max_dp) || !std::isfinite(r.max_dq)) break;
+    ++r.iterations;
+    if (progress) progress("power flow", r.iterations, run.o.max_iterations);
+    for (std::int32_t p = 0; p < nref; ++p) {
+      const std::int32_t i = d.order[p];
+      run.rhs[p] = (run.psp[i] - run.s[i].real()) / r.vm[i];
+    }
+    Correction(run.ws, d.first, d.a1, run.rhs, run.dx, kRefinements, run.fb, run.fx, run.res);
+    for (std::int32_t p = 0; p < nref; ++p) r.va[d.order[p]] += run.dx[p];
+    if (d.npq == 0) continue;
+    NodePowers(run.y, r.vm, r.va, run.v, run.s);
+    for (std::int32_t p = 0; p < d.npq; ++p) {
+      const std::int32_t i = d.order[p];
+      run.rhs[p] = (run.qsp[i] - run.s[i].imag()) / r.vm[i];
+    }
+    Correction(run.ws, d.second, d.a2, run.rhs, run.dx, kRefinements, run.fb, run.fx, run.res);
+    for (std::int32_t p = 0; p < d.npq; ++p) r.vm[d.order[p]] += run.dx[p];
   }
+}
 
-  // Final powers, generator outputs and branch flows.
-  NodePowers(y, r.vm, r.va, v, s);
-  r.s = s;
+// Reactive limits: a generator bus beyond a limit is held at it as a PQ
+// bus; a bus held at a limit returns to its setpoint when its voltage
+// is on the side of the setpoint that the limit no longer forces.
+// Returns whether any bus changed type.
+bool ApplyReactiveLimits(PowerFlowRun &run) {
+  const casefile::Network &net = run.net;
+  PowerFlowResult &r = run.r;
+  std::vector<LimitState> &bus_state = run.bus_state;
+  bool changed = false;
+  for (std::int32_t i = 0; i < run.n; ++i) {
+    const BusLimits &limit = run.limits[i];
+    if (!limit.has_generator || net.type[i] != BusType::kPV) continue;
+    const double qgen = run.s[i].imag() + net.qd[i];
+    if (r.type[i] == BusType::kPV) {
+      if (qgen > limit.qmax + kLimitSlack) {
+        r.type[i] = BusType::kPQ, bus_state[i] = LimitState::kAtMax, run.qsp[i] = limit.qmax - net.qd[i];
+        changed = true;
+      } else if (qgen < limit.qmin - kLimitSlack) {
+        r.type[i] = BusType::kPQ, bus_state[i] = LimitState::kAtMin, run.qsp[i] = limit.qmin - net.qd[i];
+        changed = true;
+      }
+    } else if ((bus_state[i] == LimitState::kAtMax && r.vm[i] > net.vm_set[i] + kLimitSlack) ||
+               (bus_state[i] == LimitState::kAtMin && r.vm[i] < net.vm_set[i] - kLimitSlack)) {
+      r.type[i] = BusType::kPV, bus_state[i] = LimitState::kWithin, run.qsp[i] = net.qg[i] - net.qd[i];
+      r.vm[i] = net.vm_set[i];
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// The generators' outputs at bus i, whose generators are gens.
+void ShareBusGeneration(PowerFlowRun &run, std::int32_t i, const std::vector<std::size_t> &gens) {
+  const casefile::Network &net = run.net;
+  PowerFlowResult &r = run.r;
+  const double pbus = run.s[i].real() + net.pd[i], qbus = run.s[i].imag() + net.qd[i];
+  // Active power as scheduled (the mismatch is within the tolerance); the
+  // reference bus's first generator takes the balance.
+  double prest = pbus;
+  for (std::size_t k = 1; k < gens.size(); ++k) prest -= net.generators[gens[k]].pg;
+  for (std::size_t k = 0; k < gens.size(); ++k)
+    r.gen_p[gens[k]] = (k == 0 && net.type[i] == BusType::kReference) ? prest : net.generators[gens[k]].pg;
+  // Reactive power shared in proportion to the generators' ranges where
+  // they are all finite and not all zero, equally otherwise.
+  double range = 0, qmin = 0;
+  bool finite = true;
+  for (std::size_t g : gens) {
+    const casefile::NetworkGenerator &gen = net.generators[g];
+    finite = finite && std::isfinite(gen.qmax) && std::isfinite(gen.qmin);
+    range += gen.qmax - gen.qmin;
+    qmin += gen.qmin;
+  }
+  const LimitState held = run.bus_state[i];
+  for (std::size_t g : gens) {
+    const casefile::NetworkGenerator &gen = net.generators[g];
+    r.gen_q[g] = finite && range > 0 ? gen.qmin + (qbus - qmin) * (gen.qmax - gen.qmin) / range
+                                     : qbus / static_cast<double>(gens.size());
+    if (held != LimitState::kWithin) r.gen_limit[g] = held;
+    else if (r.gen_q[g] > gen.qmax + kLimitSlack) r.gen_limit[g] = LimitState::kAboveMax;
+    else if (r.gen_q[g] < gen.qmin - kLimitSlack) r.gen_limit[g] = LimitState::kBelowMin;
+  }
+}
+
+// Final powers, generator outputs and branch flows.
+void FinishPowerFlow(PowerFlowRun &run) {
+  const casefile::Network &net = run.net;
+  PowerFlowResult &r = run.r;
+  NodePowers(run.y, r.vm, r.va, run.v, run.s);
+  r.s = run.s;
   const std::size_t ng = net.generators.size();
   r.gen_p.assign(ng, 0.0);
   r.gen_q.assign(ng, 0.0);
   r.gen_limit.assign(ng, LimitState::kWithin);
-  std::vector<std::vector<std::size_t>> at_bus(static_cast<std::size_t>(n));
+  std::vector<std::vector<std::size_t>> at_bus(run.Size());
   for (std::size_t g = 0; g < ng; ++g) at_bus[net.generators[g].node - 1].push_back(g);
-  for (std::int32_t i = 0; i < n; ++i) {
-    const std::vector<std::size_t> &gens = at_bus[i];
-    if (gens.empty()) continue;
-    const double pbus = s[i].real() + net.pd[i], qbus = s[i].imag() + net.qd[i];
-    // Active power as scheduled (the mismatch is within the tolerance); the
-    // reference bus's first generator takes the balance.
-    double prest = pbus;
-    for (std::size_t k = 1; k < gens.size(); ++k) prest -= net.generators[gens[k]].pg;
-    for (std::size_t k = 0; k < gens.size(); ++k)
-      r.gen_p[gens[k]] = (k == 0 && net.type[i] == BusType::kReference) ? prest : net.generators[gens[k]].pg;
-    // Reactive power shared in proportion to the generators' ranges where
-    // they are all finite and not all zero, equally otherwise.
-    double range = 0, qmin = 0;
-    bool finite = true;
-    for (std::size_t g : gens) {
-      const casefile::NetworkGenerator &gen = net.generators[g];
-      finite = finite && std::isfinite(gen.qmax) && std::isfinite(gen.qmin);
-      range += gen.qmax - gen.qmin;
-      qmin += gen.qmin;
-    }
-    for (std::size_t g : gens) {
-      const casefile::NetworkGenerator &gen = net.generators[g];
-      r.gen_q[g] = finite && range > 0 ? gen.qmin + (qbus - qmin) * (gen.qmax - gen.qmin) / range
-                                       : qbus / static_cast<double>(gens.size());
-      if (bus_state[i] != LimitState::kWithin) r.gen_limit[g] = bus_state[i];
-      else if (r.gen_q[g] > gen.qmax + kLimitSlack) r.gen_limit[g] = LimitState::kAboveMax;
-      else if (r.gen_q[g] < gen.qmin - kLimitSlack) r.gen_limit[g] = LimitState::kBelowMin;
-    }
-  }
+  for (std::int32_t i = 0; i < run.n; ++i)
+    if (!at_bus[i].empty()) ShareBusGeneration(run, i, at_bus[i]);
   r.s_from.resize(net.branches.size());
   r.s_to.resize(net.branches.size());
   for (std::size_t k = 0; k < net.branches.size(); ++k) {
     const casefile::NetworkBranch &b = net.branches[k];
     const TwoPort t = BranchTwoPort(b);
-    const cd vf = v[b.from - 1], vt = v[b.to - 1];
+    const cd vf = run.v[b.from - 1], vt = run.v[b.to - 1];
     r.s_from[k] = vf * std::conj(t.ff * vf + t.ft * vt);
     r.s_to[k] = vt * std::conj(t.tf * vf + t.tt * vt);
   }
-  return r;
+}
+
+} // namespace
+
+PowerFlowResult SolvePowerFlow(const StudyCase &c, const PowerFlowOptions &o, const Progress &progress) {
+  PowerFlowRun run(c.net, o);
+  StartPowerFlow(run);
+  for (int round = 0;; ++round) {
+    const Decoupled d = Factorize(run.ws, run.net, run.r.type);
+    IterateWithTypes(run, d, progress);
+    if (!run.r.converged || !o.q_limits) break;
+    if (!ApplyReactiveLimits(run)) break;
+    if (round + 1 >= kMaxLimitRounds) {
+      run.r.converged = false;
+      break;
+    }
+    ++run.r.limit_rounds;
+  }
+  FinishPowerFlow(run);
+  return std::move(run.r);
 }
 
 HostMatrix HostMatrix::FromEntries(std::int32_t n, std::vector<Entry> e) {

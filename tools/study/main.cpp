@@ -85,50 +85,17 @@ void WriteFile(const std::filesystem::path &path, const std::function<void(std::
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-int Run(int argc, char **argv) {
-  Options o;
-  try {
-    o = ParseOptions(argc, argv);
-  } catch (const UsageError &e) {
-    std::cerr << "orvek-study: " << e.what() << "\n";
-    return kExitUsage;
-  }
-  if (o.help) {
-    std::cout << HelpText();
-    return kExitOk;
-  }
-  if (o.write_case) {
-    std::cout << kBuiltinCase;
-    return kExitOk;
-  }
-  const bool terminal = isatty(fileno(stderr)) != 0;
-  ProgressLine progress(!o.quiet && (terminal || o.progress), terminal);
+std::int32_t NodeOfBus(const orvek::casefile::Network &net, long bus) {
+  const auto it = net.node_of_bus.find(static_cast<std::int32_t>(bus));
+  if (it == net.node_of_bus.end() || bus != static_cast<std::int32_t>(bus))
+    throw StudyError(net.source + ": bus " + std::to_string(bus) + " is not in the network");
+  return it->second;
+}
 
-  progress.Begin("reading the case");
-  const StudyCase c = o.case_given ? LoadCase(o.case_file) : BuiltinCase();
-  progress.End();
-  const orvek::casefile::Network &net = c.net;
-
-  StudyRun run;
-  run.c = &c;
-  run.pf_options = o.power_flow;
-  run.fault_options = o.faults;
-  run.flat_prefault = o.flat_prefault;
-  run.notes = c.notes;
-
-  auto node_of = [&](long bus) {
-    const auto it = net.node_of_bus.find(static_cast<std::int32_t>(bus));
-    if (it == net.node_of_bus.end() || bus != static_cast<std::int32_t>(bus))
-      throw StudyError(net.source + ": bus " + std::to_string(bus) + " is not in the network");
-    return it->second;
-  };
-  const std::int32_t fault_node = o.run_faults && o.fault_bus ? node_of(*o.fault_bus) : 0;
-  std::vector<std::int32_t> fault_nodes;
-  for (long bus : o.fault_buses) fault_nodes.push_back(node_of(bus));
-
-  progress.Begin("power flow");
-  run.pf = SolvePowerFlow(c, o.power_flow, progress.Callback());
-  progress.End();
+// Notes on the power flow's outcome and the generators' reactive limits;
+// returns the failure text when it did not converge (empty otherwise).
+std::string NotePowerFlow(const Options &o, StudyRun &run) {
+  const orvek::casefile::Network &net = run.c->net;
   const PowerFlowResult &pf = *run.pf;
   std::string failure;
   if (!pf.converged) {
@@ -151,23 +118,30 @@ int Run(int argc, char **argv) {
     run.notes.push_back(std::to_string(outside) +
                         " generators are outside their reactive limits (q_limit above_qmax or below_qmin in the "
                         "generators table); --q-limits holds them at their limits");
+  return failure;
+}
 
-  if (o.run_faults && (pf.converged || o.flat_prefault)) {
-    const std::vector<std::complex<double>> e = PrefaultVoltages(c, o.flat_prefault ? nullptr : &pf);
-    progress.Begin("fault levels");
-    if (fault_node > 0) run.details = DetailedFault(c, o.faults, e, fault_node);
-    else run.faults = ComputeFaultLevels(c, o.faults, e, fault_nodes, progress.Callback());
-    progress.End();
-    std::ostringstream s;
-    s << "sequence data: generators x'' " << o.faults.xd << ", x2 " << o.faults.X2() << ", x0 "
-      << (o.faults.x0_open ? std::string("open") : Shortest(o.faults.X0()))
-      << " pu on the machine base; branches in the negative sequence as in the positive; line z0 = "
-      << o.faults.line_z0 << " z1; transformers "
-      << (o.faults.transformer0 == Transformer0::kPass ? "pass" : "block")
-      << " the zero sequence; loads left out, bus shunts left out of the zero sequence, phase shifts left out";
-    run.notes.push_back(s.str());
-  }
+// One fault in detail at fault_node (when > 0), else the fault levels at
+// fault_nodes (every bus when empty), and the note on the sequence data.
+void StudyFaults(const Options &o, const StudyCase &c, std::int32_t fault_node,
+                 const std::vector<std::int32_t> &fault_nodes, ProgressLine &progress, StudyRun &run) {
+  const std::vector<std::complex<double>> e = PrefaultVoltages(c, o.flat_prefault ? nullptr : &*run.pf);
+  progress.Begin("fault levels");
+  if (fault_node > 0) run.details = DetailedFault(c, o.faults, e, fault_node);
+  else run.faults = ComputeFaultLevels(c, o.faults, e, fault_nodes, progress.Callback());
+  progress.End();
+  std::ostringstream s;
+  s << "sequence data: generators x'' " << o.faults.xd << ", x2 " << o.faults.X2() << ", x0 "
+    << (o.faults.x0_open ? std::string("open") : Shortest(o.faults.X0()))
+    << " pu on the machine base; branches in the negative sequence as in the positive; line z0 = "
+    << o.faults.line_z0 << " z1; transformers "
+    << (o.faults.transformer0 == Transformer0::kPass ? "pass" : "block")
+    << " the zero sequence; loads left out, bus shunts left out of the zero sequence, phase shifts left out";
+  run.notes.push_back(s.str());
+}
 
+// The tables asked for (all, or the one --table names).
+std::vector<Table> SelectTables(const Options &o, const StudyRun &run) {
   std::vector<Table> tables = MakeTables(run);
   if (!o.table.empty()) {
     std::vector<Table> one;
@@ -176,7 +150,10 @@ int Run(int argc, char **argv) {
     if (one.empty()) throw StudyError("this study has no table \"" + o.table + "\"");
     tables = std::move(one);
   }
-  progress.Begin("writing the results");
+  return tables;
+}
+
+void WriteResults(const Options &o, const std::vector<Table> &tables) {
   if (o.output_dir.empty()) {
     if (o.format == Format::kCsv) WriteCsv(std::cout, tables.front());
     else if (o.format == Format::kJson) WriteJson(std::cout, tables);
@@ -195,8 +172,54 @@ int Run(int argc, char **argv) {
     else
       WriteFile(dir / "study.txt", [&](std::ostream &s) { WriteText(s, tables); });
   }
+}
+
+int Run(int argc, char **argv) {
+  Options o;
+  try {
+    o = ParseOptions(argc, argv);
+  } catch (const UsageError &e) {
+    std::cerr << "orvek-study: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  if (o.help) {
+    std::cout << HelpText();
+    return kExitOk;
+  }
+  if (o.write_case) {
+    std::cout << kBuiltinCase;
+    return kExitOk;
+  }
+  const bool terminal = isatty(fileno(stderr)) != 0;
+  ProgressLine progress(!o.quiet && (terminal || o.progress), terminal);
+
+  progress.Begin("reading the case");
+  const StudyCase c = o.case_given ? LoadCase(o.case_file) : BuiltinCase();
   progress.End();
-  if (!pf.converged) {
+
+  StudyRun run;
+  run.c = &c;
+  run.pf_options = o.power_flow;
+  run.fault_options = o.faults;
+  run.flat_prefault = o.flat_prefault;
+  run.notes = c.notes;
+
+  const std::int32_t fault_node = o.run_faults && o.fault_bus ? NodeOfBus(c.net, *o.fault_bus) : 0;
+  std::vector<std::int32_t> fault_nodes;
+  for (long bus : o.fault_buses) fault_nodes.push_back(NodeOfBus(c.net, bus));
+
+  progress.Begin("power flow");
+  run.pf = SolvePowerFlow(c, o.power_flow, progress.Callback());
+  progress.End();
+  const std::string failure = NotePowerFlow(o, run);
+  if (o.run_faults && (run.pf->converged || o.flat_prefault))
+    StudyFaults(o, c, fault_node, fault_nodes, progress, run);
+
+  const std::vector<Table> tables = SelectTables(o, run);
+  progress.Begin("writing the results");
+  WriteResults(o, tables);
+  progress.End();
+  if (!run.pf->converged) {
     std::cerr << "orvek-study: " << failure << "\n";
     return kExitNotConverged;
   }

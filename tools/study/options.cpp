@@ -55,109 +55,161 @@ std::vector<FaultType> ParseFaults(const std::string &text) {
   return out;
 }
 
+// One command-line argument: `--name=value` gives the name and an inline
+// value; otherwise a value is the next argument.
+class Argument {
+public:
+  Argument(int argc, char **argv, int &i) : name(argv[i]), argc_(argc), argv_(argv), i_(i) {
+    if (name.rfind("--", 0) == 0) {
+      const auto eq = name.find('=');
+      if (eq != std::string::npos) {
+        value_ = name.substr(eq + 1);
+        name = name.substr(0, eq);
+        inline_value_ = true;
+      }
+    }
+  }
+  std::string Next() {
+    if (inline_value_) return value_;
+    if (i_ + 1 >= argc_) throw UsageError(name + " needs a value");
+    return argv_[++i_];
+  }
+  void NoValue() const {
+    if (inline_value_) throw UsageError(name + " takes no value");
+  }
+
+  std::string name;
+
+private:
+  int argc_;
+  char **argv_;
+  int &i_;
+  std::string value_;
+  bool inline_value_ = false;
+};
+
+// Each Parse...Option returns false when the argument is not one of its options.
+bool ParsePowerFlowOption(Argument &a, Options &o) {
+  const std::string &arg = a.name;
+  if (arg == "--tol") {
+    o.power_flow.tolerance = ParseReal(arg, a.Next(), true);
+  } else if (arg == "--max-iter") {
+    const long v = ParseInteger(arg, a.Next());
+    if (v < 1 || v > 1000000) throw UsageError("--max-iter must lie between 1 and 1000000");
+    o.power_flow.max_iterations = static_cast<int>(v);
+  } else if (arg == "--flat-start") {
+    a.NoValue();
+    o.power_flow.flat_start = true;
+  } else if (arg == "--q-limits") {
+    a.NoValue();
+    o.power_flow.q_limits = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ParseFaultOption(Argument &a, Options &o) {
+  const std::string &arg = a.name;
+  if (arg == "--fault") {
+    o.faults.types = ParseFaults(a.Next());
+    o.run_faults = !o.faults.types.empty();
+  } else if (arg == "--no-faults") {
+    a.NoValue();
+    o.run_faults = false;
+  } else if (arg == "--node") {
+    o.fault_bus = ParseInteger(arg, a.Next());
+  } else if (arg == "--buses") {
+    std::stringstream list(a.Next());
+    std::string item;
+    while (std::getline(list, item, ',')) o.fault_buses.push_back(ParseInteger(arg, item));
+    if (o.fault_buses.empty()) throw UsageError("--buses needs a list of bus numbers");
+  } else if (arg == "--refine-faults") {
+    a.NoValue();
+    o.faults.refine = true;
+  } else if (arg == "--flat") {
+    a.NoValue();
+    o.flat_prefault = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ParseSequenceOption(Argument &a, Options &o) {
+  const std::string &arg = a.name;
+  if (arg == "--xd") {
+    o.faults.xd = ParseReal(arg, a.Next(), true);
+  } else if (arg == "--x2") {
+    o.faults.x2 = ParseReal(arg, a.Next(), true);
+  } else if (arg == "--x0") {
+    const std::string v = a.Next();
+    if (v == "open") {
+      o.faults.x0_open = true;
+      o.faults.x0.reset();
+    } else {
+      o.faults.x0 = ParseReal(arg, v, true);
+      o.faults.x0_open = false;
+    }
+  } else if (arg == "--z0-line") {
+    o.faults.line_z0 = ParseReal(arg, a.Next(), true);
+  } else if (arg == "--xfmr0") {
+    const std::string v = a.Next();
+    if (v == "pass") o.faults.transformer0 = Transformer0::kPass;
+    else if (v == "block") o.faults.transformer0 = Transformer0::kBlock;
+    else throw UsageError("--xfmr0 takes pass or block, found \"" + v + "\"");
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ParseOutputOption(Argument &a, Options &o) {
+  const std::string &arg = a.name;
+  if (arg == "--format") {
+    const std::string v = a.Next();
+    if (v == "table") o.format = Format::kTable;
+    else if (v == "csv") o.format = Format::kCsv;
+    else if (v == "json") o.format = Format::kJson;
+    else throw UsageError("--format takes table, csv or json, found \"" + v + "\"");
+  } else if (arg == "--output" || arg == "-o") {
+    o.output_dir = a.Next();
+    if (o.output_dir.empty()) throw UsageError(arg + " needs a directory name");
+  } else if (arg == "--table") {
+    o.table = a.Next();
+    if (o.table.empty()) throw UsageError("--table needs a table name");
+  } else if (arg == "--quiet" || arg == "-q") {
+    a.NoValue();
+    o.quiet = true;
+  } else if (arg == "--progress") {
+    a.NoValue();
+    o.progress = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 Options ParseOptions(int argc, char **argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool inline_value = false;
-    if (arg.rfind("--", 0) == 0) {
-      const auto eq = arg.find('=');
-      if (eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        arg = arg.substr(0, eq);
-        inline_value = true;
-      }
-    }
-    auto next = [&]() -> std::string {
-      if (inline_value) return value;
-      if (i + 1 >= argc) throw UsageError(arg + " needs a value");
-      return argv[++i];
-    };
-    auto no_value = [&]() {
-      if (inline_value) throw UsageError(arg + " takes no value");
-    };
+    Argument a(argc, argv, i);
+    const std::string &arg = a.name;
     if (arg == "--help" || arg == "-h") {
-      no_value();
+      a.NoValue();
       o.help = true;
+    } else if (arg == "--write-case") {
+      a.NoValue();
+      o.write_case = true;
     } else if (arg == "--case") {
       if (o.case_given) throw UsageError("more than one case file given");
-      o.case_file = next();
+      o.case_file = a.Next();
       o.case_given = true;
-    } else if (arg == "--tol") {
-      o.power_flow.tolerance = ParseReal(arg, next(), true);
-    } else if (arg == "--max-iter") {
-      const long v = ParseInteger(arg, next());
-      if (v < 1 || v > 1000000) throw UsageError("--max-iter must lie between 1 and 1000000");
-      o.power_flow.max_iterations = static_cast<int>(v);
-    } else if (arg == "--flat-start") {
-      no_value();
-      o.power_flow.flat_start = true;
-    } else if (arg == "--q-limits") {
-      no_value();
-      o.power_flow.q_limits = true;
-    } else if (arg == "--fault") {
-      o.faults.types = ParseFaults(next());
-      o.run_faults = !o.faults.types.empty();
-    } else if (arg == "--no-faults") {
-      no_value();
-      o.run_faults = false;
-    } else if (arg == "--node") {
-      o.fault_bus = ParseInteger(arg, next());
-    } else if (arg == "--buses") {
-      std::stringstream list(next());
-      std::string item;
-      while (std::getline(list, item, ',')) o.fault_buses.push_back(ParseInteger(arg, item));
-      if (o.fault_buses.empty()) throw UsageError("--buses needs a list of bus numbers");
-    } else if (arg == "--refine-faults") {
-      no_value();
-      o.faults.refine = true;
-    } else if (arg == "--flat") {
-      no_value();
-      o.flat_prefault = true;
-    } else if (arg == "--xd") {
-      o.faults.xd = ParseReal(arg, next(), true);
-    } else if (arg == "--x2") {
-      o.faults.x2 = ParseReal(arg, next(), true);
-    } else if (arg == "--x0") {
-      const std::string v = next();
-      if (v == "open") {
-        o.faults.x0_open = true;
-        o.faults.x0.reset();
-      } else {
-        o.faults.x0 = ParseReal(arg, v, true);
-        o.faults.x0_open = false;
-      }
-    } else if (arg == "--z0-line") {
-      o.faults.line_z0 = ParseReal(arg, next(), true);
-    } else if (arg == "--xfmr0") {
-      const std::string v = next();
-      if (v == "pass") o.faults.transformer0 = Transformer0::kPass;
-      else if (v == "block") o.faults.transformer0 = Transformer0::kBlock;
-      else throw UsageError("--xfmr0 takes pass or block, found \"" + v + "\"");
-    } else if (arg == "--format") {
-      const std::string v = next();
-      if (v == "table") o.format = Format::kTable;
-      else if (v == "csv") o.format = Format::kCsv;
-      else if (v == "json") o.format = Format::kJson;
-      else throw UsageError("--format takes table, csv or json, found \"" + v + "\"");
-    } else if (arg == "--output" || arg == "-o") {
-      o.output_dir = next();
-      if (o.output_dir.empty()) throw UsageError(arg + " needs a directory name");
-    } else if (arg == "--table") {
-      o.table = next();
-      if (o.table.empty()) throw UsageError("--table needs a table name");
-    } else if (arg == "--quiet" || arg == "-q") {
-      no_value();
-      o.quiet = true;
-    } else if (arg == "--progress") {
-      no_value();
-      o.progress = true;
-    } else if (arg == "--write-case") {
-      no_value();
-      o.write_case = true;
+    } else if (ParsePowerFlowOption(a, o) || ParseFaultOption(a, o) || ParseSequenceOption(a, o) ||
+               ParseOutputOption(a, o)) {
+      continue;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
       throw UsageError("unknown option " + arg + " (see --help)");
     } else {

@@ -34,8 +34,6 @@ using FArray = py::array_t<float, py::array::c_style>;
 using IArray = py::array_t<std::int32_t, py::array::c_style>;
 using DArray = py::array_t<double, py::array::c_style>;
 
-constexpr double kRadToDeg = 180.0 / 3.14159265358979323846;
-
 static_assert(sizeof(Complex) == sizeof(std::complex<float>) && alignof(Complex) <= alignof(std::complex<float>));
 
 // ---- Workspaces -----------------------------------------------------------------
@@ -358,12 +356,8 @@ py::tuple Screen(const CaseHandle &c, const IArray &outages, const orvek::pyhost
   return py::make_tuple(levels, b.failures);
 }
 
-} // namespace
-
-PYBIND11_MODULE(_native, m) {
-  m.doc() = "ORVEK native C++ API and study engine (use the orvek package, not this module)";
-  py::register_exception_translator(&TranslateErrors);
-
+// The native API: workspaces, factor sets and the routines over arrays.
+void BindNativeApi(py::module_ &m) {
   py::class_<PyWorkspace>(m, "Workspace",
                           "Work storage and error state of native calls. One call at a time uses a workspace; "
                           "calls without one use their thread's own.")
@@ -387,7 +381,10 @@ PYBIND11_MODULE(_native, m) {
         py::arg("ub"), py::arg("e"), py::arg("nodes"), ws);
   m.def("branch_flows", &BranchFlowsOf, py::arg("powers"), py::arg("from_"), py::arg("to"), py::arg("z"),
         py::arg("ya"), py::arg("yb"), py::arg("v"), ws);
+}
 
+// The study options of orvek-study and the enumerations they use.
+void BindStudyOptions(py::module_ &m) {
   py::enum_<orvek::study::FaultType>(m, "FaultType")
       .value("three_phase", orvek::study::FaultType::kThreePhase)
       .value("phase_to_phase", orvek::study::FaultType::kPhasePhase)
@@ -409,7 +406,11 @@ PYBIND11_MODULE(_native, m) {
       .def_readwrite("x0_open", &Options::x0_open)
       .def_readwrite("line_z0", &Options::line_z0)
       .def_readwrite("transformer0", &Options::transformer0);
+}
 
+// Case files as read, and the outage screening over a case.
+void BindCases(py::module_ &m) {
+  const auto ws = py::arg("ws") = py::none();
   py::class_<LoadedCase, CaseHandle>(m, "Case", "A case file as read, and its network.")
       .def_readonly("source", &LoadedCase::source)
       .def_property_readonly("name", [](const LoadedCase &c) { return c.table.name; })
@@ -445,7 +446,10 @@ PYBIND11_MODULE(_native, m) {
       },
       py::arg("text"), py::arg("source"));
   m.def("screen_outages", &Screen, py::arg("case"), py::arg("outages"), py::arg("options"), py::arg("prefault"), ws);
+}
 
+// The study engine and its options.
+void BindEngine(py::module_ &m) {
   namespace st = orvek::study;
   py::class_<EngineOptions>(m, "EngineOptions")
       .def(py::init<>())
@@ -492,4 +496,15 @@ PYBIND11_MODULE(_native, m) {
       .def_readwrite("buses", &EngineOptions::buses)
       .def_readwrite("detail_bus", &EngineOptions::detail_bus);
   m.def("run_engine", &RunEngine, py::arg("case"), py::arg("options"));
+}
+
+} // namespace
+
+PYBIND11_MODULE(_native, m) {
+  m.doc() = "ORVEK native C++ API and study engine (use the orvek package, not this module)";
+  py::register_exception_translator(&TranslateErrors);
+  BindNativeApi(m);
+  BindStudyOptions(m);
+  BindCases(m);
+  BindEngine(m);
 }
