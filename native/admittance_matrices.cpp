@@ -17,9 +17,6 @@ using native::Checks;
 using native::Count;
 using native::Size;
 
-constexpr Message kNodes{1, "N = %(I1) must be at least 1."};
-constexpr Message kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
-constexpr Message kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kShuntSize{4, "%(L1) holds %(I1) values; it must hold NSH = %(I2), one per shunt."};
 constexpr Message kShuntNode{5, "KSH(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kTooManyEntries{
@@ -31,17 +28,19 @@ void CheckNetwork(native::CallScope &scope, std::string_view routine, std::int32
                   const ShuntView *sh, std::span<const std::int32_t> status) {
   Checks checks(scope, routine);
   const std::int32_t nb = Count(br.from.size());
-  bool ok = checks.require(n >= 1, kNodes, {n});
+  bool ok = checks.require(n >= 1, native::kNetworkNodes, {n});
   ok = ok && checks.require(static_cast<std::int64_t>(n) + 2 * static_cast<std::int64_t>(nb) <= INT32_MAX,
                             kTooManyEntries, {nb, n});
   for (const auto &[name, size] :
        {std::pair{"Z", br.z.size()}, std::pair{"YA", br.ya.size()}, std::pair{"YB", br.yb.size()}}) {
-    ok = ok && checks.require_named(size == br.from.size(), name, kBranchSize, {Count(size), nb});
+    ok = ok &&
+         checks.require_named(size == br.from.size(), name, native::kNetworkBranchSize, {Count(size), nb});
   }
   if (!status.empty())
-    ok = ok && checks.require_named(status.size() == br.from.size(), "ISTAT", kBranchSize,
+    ok = ok && checks.require_named(status.size() == br.from.size(), "ISTAT", native::kNetworkBranchSize,
                                     {Count(status.size()), nb});
-  ok = ok && native::CheckEnds(checks, {kBranchSize, kBranchEnd}, n, br.from, br.to);
+  ok = ok &&
+       native::CheckEnds(checks, {native::kNetworkBranchSize, native::kNetworkBranchEnd}, n, br.from, br.to);
   if (sh != nullptr && ok) {
     const std::int32_t nsh = Count(sh->node.size());
     ok = checks.require_named(sh->b.size() == sh->node.size(), "BSH", kShuntSize, {Count(sh->b.size()), nsh});

@@ -18,9 +18,6 @@ using native::Checks;
 using native::Count;
 using native::Size;
 
-constexpr Message kNodes{1, "N = %(I1) must be at least 1."};
-constexpr Message kBranchSize{2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
-constexpr Message kBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
 constexpr Message kNpq{4, "NPQ = %(I1) must lie between 0 and N = %(I2)."};
 constexpr Message kListsTooLong{
     5, orvek::frame::kCapacityText<"N = %(I1) and NB = %(I2) give lists longer than {} entries.", INT32_MAX>};
@@ -39,13 +36,13 @@ void CheckBranchEnds(native::CallScope &scope, std::string_view routine, std::in
                      std::initializer_list<std::pair<std::string_view, std::size_t>> more = {}) {
   Checks checks(scope, routine);
   const std::int32_t nb = Count(from.size());
-  bool ok = checks.require(n >= 1, kNodes, {n});
+  bool ok = checks.require(n >= 1, native::kNetworkNodes, {n});
   ok = ok && checks.require(static_cast<std::int64_t>(n) + 1 + 2 * static_cast<std::int64_t>(from.size()) <=
                                 INT32_MAX,
                             kListsTooLong, {n, nb});
   for (const auto &[name, size] : more)
-    ok = ok && checks.require_named(size == from.size(), name, kBranchSize, {Count(size), nb});
-  ok = ok && native::CheckEnds(checks, {kBranchSize, kBranchEnd}, n, from, to);
+    ok = ok && checks.require_named(size == from.size(), name, native::kNetworkBranchSize, {Count(size), nb});
+  ok = ok && native::CheckEnds(checks, {native::kNetworkBranchSize, native::kNetworkBranchEnd}, n, from, to);
   checks.passed();
   scope.check();
 }

@@ -30,9 +30,9 @@
 #include "assembly/accumulator.hpp"
 #include "frame/argument_guard.hpp"
 #include "orvek/orvek.hpp"
+#include "sparse/double_values.hpp"
 #include "support/complex.hpp"
 #include "support/counts.hpp"
-#include "sparse/double_values.hpp"
 #include "support/error_module.hpp"
 
 namespace orvek::native {
@@ -94,8 +94,8 @@ struct Workspace::Impl {
   native::Buffer<Complex> save_v;
   native::Buffer<std::int32_t> sort_perm, sort_jcol;
   native::Buffer<Complex> sort_v;
-  native::Buffer<std::int32_t> ipvt, jpvt;                                       // solve: marked permutations
-  native::Buffer<float> solve_real;                                              // direct solve: work vector
+  native::Buffer<std::int32_t> ipvt, jpvt; // solve: marked permutations
+  native::Buffer<float> solve_real;        // direct solve: work vector
   native::Buffer<Complex> solve_complex;
   native::Buffer<Complex> cb, cz0, cz1, cz2, cva, cvb, cvc;                      // complex node vectors
   native::Buffer<float> rb;                                                      // real node vector
@@ -106,9 +106,9 @@ struct Workspace::Impl {
   native::Buffer<std::int32_t> inv_index;                                        // inverse subset: lists
   native::Buffer<sparse::ComplexD> inv_fac, inv_z, inv_w;                        // double factors, Z, scatter
   native::Buffer<sparse::ComplexD> diag0, diag1, diag2;                          // diagonals per sequence
-  native::Buffer<double> wide_real;                                              // refined solve: x, r, Krylov
-  native::Buffer<sparse::ComplexD> wide_complex;                                 //   vectors (real, complex)
-  native::Buffer<double> sums;                                                   // refined solve: row sums
+  native::Buffer<double> wide_real;              // refined solve: x, r, Krylov
+  native::Buffer<sparse::ComplexD> wide_complex; //   vectors (real, complex)
+  native::Buffer<double> sums;                   // refined solve: row sums
 };
 
 namespace native {
@@ -173,6 +173,15 @@ inline assembly::BranchOrder WideBranchOrder(Workspace::Impl &ws, std::size_t nb
   return {ws.perm.take(nb), ws.key.take(nb), ws.skey.take(nb), ws.wide_key.take(nb), ws.wide_skey.take(nb)};
 }
 
+// Codes 1 to 3 of the calls that read a whole network (the admittance
+// assemblies, the decoupled matrices and the adjacency): the node count, the
+// sizes of the branch arrays, the branch ends. Each call's table goes on
+// from code 4.
+inline constexpr Message kNetworkNodes{1, "N = %(I1) must be at least 1."};
+inline constexpr Message kNetworkBranchSize{
+    2, "%(L1) holds %(I1) values; it must hold NB = %(I2), one per branch."};
+inline constexpr Message kNetworkBranchEnd{3, "%(L1)(%(I1)) = %(I2) must lie between 1 and N = %(I3)."};
+
 // Checks shared by the calls that read branch ends or a row-indexed matrix;
 // they stop at the first offence.
 struct EndRejections {
@@ -201,8 +210,9 @@ void SolveFast(CallScope &scope, const FactorSet<T> &f, std::span<const T> b, st
 // permutation pair, triangular parts with every diagonal) and, when a is
 // given, from a refactored in double along the set's pivots. Rejections
 // are raised under `routine`, naming the set by `name`.
-void InverseDiagonal(CallScope &scope, std::string_view routine, std::string_view name, const FactorSet<Complex> &f,
-                     const TripletMatrix<Complex> *a, std::span<sparse::ComplexD> diag);
+void InverseDiagonal(CallScope &scope, std::string_view routine, std::string_view name,
+                     const FactorSet<Complex> &f, const TripletMatrix<Complex> *a,
+                     std::span<sparse::ComplexD> diag);
 
 } // namespace native
 } // namespace orvek
